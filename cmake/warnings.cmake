@@ -1,0 +1,11 @@
+# Warnings for the project's own code (not for GoogleTest or other imports).
+function(assettools_warnings target)
+  if(MSVC)
+    target_compile_options(${target} PRIVATE /W4)
+  else()
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wconversion -Wsign-conversion -Wshadow)
+  endif()
+  if(ASSETTOOLS_WERROR)
+    target_compile_options(${target} PRIVATE $<IF:$<BOOL:${MSVC}>,/WX,-Werror>)
+  endif()
+endfunction()

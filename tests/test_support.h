@@ -1,0 +1,63 @@
+#pragma once
+
+// Helpers shared by the tests: scratch folders, whole-file reads and writes,
+// an in-process console, and running the real programs as processes.
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "common/console.h"
+
+// A fresh folder under the system's temporary directory, removed with all
+// its contents by the destructor.
+struct ScratchDir {
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    // `name` joined to the folder with the platform's separator.
+    std::string path(const std::string& name = "") const;
+    std::string root;
+};
+
+bool write_file(const std::string& path, const std::string& bytes);
+// The file's bytes; `ok` (when given) tells whether it could be read.
+std::string read_file(const std::string& path, bool* ok = nullptr);
+bool file_exists(const std::string& path);
+bool make_dir(const std::string& path);
+// Names in a folder (not "." and ".."), sorted by bytes.
+std::vector<std::string> list_names(const std::string& directory);
+
+// A console whose input is `typed` and whose output is collected.
+struct CapturedConsole {
+    explicit CapturedConsole(const std::string& typed = "\n\n\n");
+    ~CapturedConsole();
+    CapturedConsole(const CapturedConsole&) = delete;
+    CapturedConsole& operator=(const CapturedConsole&) = delete;
+    std::string output();
+    // Characters of the input not consumed yet.
+    std::string unread_input();
+    Console console;
+};
+
+struct ProcessResult {
+    int exit_status = -1;
+    std::string output;
+};
+
+// Runs `program` with `arguments`, standard input read from `typed`,
+// standard output collected.
+ProcessResult run_program(const std::string& program, const std::vector<std::string>& arguments,
+                          const std::string& typed);
+
+// Calls a driver the way main does: argv[0] is the program's name.
+template <typename Driver>
+int call_driver(Driver driver, Console& console, const std::vector<std::string>& arguments) {
+    std::vector<std::string> storage{"program"};
+    storage.insert(storage.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& s : storage) argv.push_back(s.data());
+    argv.push_back(nullptr);
+    return driver(static_cast<int>(storage.size()), argv.data(), console);
+}
