@@ -45,6 +45,11 @@ bool create_directory(const std::string& path);
 // Always false where the code page has no double-byte characters.
 bool is_lead_byte(unsigned char byte);
 
+// Called first thing by each program: a write past a file-size limit or into
+// a closed pipe then fails like any other write error, which the programs
+// report, instead of killing the process and leaving temporaries behind.
+void init_process();
+
 // A regular file open for reading. Closed by its destructor.
 struct InputFile {
     InputFile() = default;
@@ -68,6 +73,10 @@ int64_t input_file_size(InputFile& file);
 // Sequential read: bytes read, 0 at the end of the file, -1 on error.
 int64_t read_input(InputFile& file, void* buffer, size_t length);
 
+// Reads up to `length` bytes at `offset` without moving the sequential
+// position. Fewer bytes only at the end of the file; -1 on error.
+int64_t read_input_at(InputFile& file, void* buffer, size_t length, int64_t offset);
+
 // A file being written under a temporary name beside its final name, so that
 // no partial or corrupt file ever stands under the final name. Until
 // committed, the destructor removes the temporary.
@@ -80,10 +89,12 @@ struct SafeOutput {
     void* handle = nullptr;
 #else
     int fd = -1;
-    int directory_fd = -1;
+    int directory_fd = -1;  // the directory the file goes into
+    std::string temp_name;  // within directory_fd
+    std::string final_name;
 #endif
-    std::string temp_path;   // temporary name, as opened
-    std::string final_path;  // final name, as opened
+    std::string temp_path;  // the temporary's whole path
+    std::string final_path;
 };
 
 // Creates a new, empty temporary file beside `directory`/`relative_name`,
