@@ -1,8 +1,11 @@
 // The platform layer on Windows, through the ANSI (active code page) API.
 
 #include <windows.h>
+#include <fcntl.h>
+#include <io.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
 #include "common/platform.h"
@@ -24,6 +27,23 @@ std::string join(const std::string& directory, const std::string& name) {
     return directory + "\\" + name;
 }
 
+// Windows opens a device, not a file, for these names in any directory and
+// with any extension ("dir\nul.txt" is NUL): reading or replacing one must
+// never be attempted. Trailing blanks before the extension are ignored too.
+bool is_reserved_device_name(const std::string& path) {
+    size_t start = path.size();
+    while (start > 0 && !is_path_separator(path[start - 1]) && path[start - 1] != ':') --start;
+    std::string base = path.substr(start, path.find('.', start) - start);
+    while (!base.empty() && base.back() == ' ') base.pop_back();
+    for (char& c : base)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL" || base == "CONIN$" ||
+        base == "CONOUT$")
+        return true;
+    return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+           base[3] >= '0' && base[3] <= '9';
+}
+
 // A directory that is really there and is not a junction or a link.
 bool is_plain_directory(const std::string& path) {
     const DWORD attributes = GetFileAttributesA(path.c_str());
@@ -40,7 +60,11 @@ bool list_directory(const std::string& directory, const std::string& pattern,
     entries.clear();
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(join(directory, pattern).c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    if (search == INVALID_HANDLE_VALUE) {
+        // Nothing matching in a readable directory is an empty listing.
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES;
+    }
     do {
         const std::string name = found.cFileName;
         if (name == "." || name == "..") continue;
@@ -59,6 +83,9 @@ bool list_directory(const std::string& directory, const std::string& pattern,
     return true;
 }
 
+// GetFileAttributesA rather than FindFirstFileA: a search fails on a drive
+// root ("C:\") and on a trailing '\', and would take '*' and '?' in the
+// path as wildcards, while the attributes lookup takes the path literally.
 PathKind probe_path(const std::string& path) {
     if (path.empty()) return PathKind::missing;
     const DWORD attributes = GetFileAttributesA(path.c_str());
@@ -70,14 +97,28 @@ bool create_directory(const std::string& path) {
     return CreateDirectoryA(path.c_str(), nullptr) != 0;
 }
 
-bool is_lead_byte(unsigned char byte) { return IsDBCSLeadByte(byte) != 0; }
+bool is_lead_byte(unsigned char value) { return IsDBCSLeadByte(value) != 0; }
 
-void init_process() {}
+// Arguments reach main exactly as typed: the C runtime must not expand
+// wildcards in them, or "scrambler *" would become a list of names.
+extern "C" {
+int _dowildcard = 0;
+}
+
+// Standard output in binary mode: the programs write "\n" alone, the same
+// bytes as on Linux, rather than the text mode's "\r\n". Standard input
+// stays in text mode, so Enter at a console ("\r\n") is one key to the
+// pause. A missing drive gives an error, not a system dialog box.
+void init_process() {
+    _setmode(_fileno(stdout), _O_BINARY);
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+}
 
 InputFile::~InputFile() { close_quietly(handle); }
 
 bool open_input_file(InputFile& file, const std::string& path) {
     close_quietly(file.handle);
+    if (is_reserved_device_name(path)) return false;
     HANDLE opened = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (opened == INVALID_HANDLE_VALUE) return false;
@@ -146,6 +187,7 @@ bool safe_output_open(SafeOutput& output, const std::string& directory,
         if (!is_plain_directory(parent)) return false;
     }
     const std::string final_path = join(parent, current);
+    if (is_reserved_device_name(final_path)) return false;
     const DWORD existing = GetFileAttributesA(final_path.c_str());
     if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_DIRECTORY) != 0)
         return false;
