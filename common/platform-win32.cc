@@ -21,9 +21,29 @@ void close_quietly(void*& handle) {
     handle = nullptr;
 }
 
+// Splits a path into its components at '\' and '/', reading a double-byte
+// character of the active code page as one: its trail byte may be 0x5C, the
+// byte of '\', without being a separator. A separator at the end gives an
+// empty last component; a drive ("C:") stays in the first one.
+std::vector<std::string> split_components(const std::string& path) {
+    std::vector<std::string> components(1);
+    for (size_t at = 0; at < path.size(); ++at) {
+        const char c = path[at];
+        if (IsDBCSLeadByte(static_cast<BYTE>(c)) != 0 && at + 1 < path.size()) {
+            components.back() += c;
+            components.back() += path[++at];
+        } else if (c == '\\' || c == '/') {
+            components.emplace_back();
+        } else {
+            components.back() += c;
+        }
+    }
+    return components;
+}
+
 std::string join(const std::string& directory, const std::string& name) {
     if (directory.empty()) return name;
-    if (is_path_separator(directory.back())) return directory + name;
+    if (split_components(directory).back().empty()) return directory + name;
     return directory + "\\" + name;
 }
 
@@ -31,9 +51,10 @@ std::string join(const std::string& directory, const std::string& name) {
 // with any extension ("dir\nul.txt" is NUL): reading or replacing one must
 // never be attempted. Trailing blanks before the extension are ignored too.
 bool is_reserved_device_name(const std::string& path) {
-    size_t start = path.size();
-    while (start > 0 && !is_path_separator(path[start - 1]) && path[start - 1] != ':') --start;
-    std::string base = path.substr(start, path.find('.', start) - start);
+    std::string base = split_components(path).back();
+    const size_t colon = base.find(':');  // "C:nul" names the device too
+    if (colon != std::string::npos) base.erase(0, colon + 1);
+    base = base.substr(0, base.find('.'));
     while (!base.empty() && base.back() == ' ') base.pop_back();
     for (char& c : base)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
@@ -169,19 +190,13 @@ SafeOutput::~SafeOutput() { safe_output_discard(*this); }
 bool safe_output_open(SafeOutput& output, const std::string& directory,
                       const std::string& relative_name, const char* temp_prefix) {
     safe_output_discard(output);
-    std::vector<std::string> components;
-    std::string current;
-    for (const char c : relative_name) {
-        if (is_path_separator(c)) {
-            if (!current.empty()) components.push_back(current);
-            current.clear();
-        } else {
-            current += c;
-        }
-    }
+    std::vector<std::string> components = split_components(relative_name);
+    const std::string current = components.back();
+    components.pop_back();
     if (current.empty()) return false;
     std::string parent = directory;
     for (const std::string& component : components) {
+        if (component.empty()) continue;
         parent = join(parent, component);
         // A junction or link standing as a subdirectory could lead anywhere.
         if (!is_plain_directory(parent)) return false;
