@@ -101,6 +101,9 @@ bool list_directory(const std::string& directory, const std::string& pattern,
         entries.push_back(std::move(entry));
     } while (FindNextFileA(search, &found) != 0);
     FindClose(search);
+    // NTFS returns names roughly in this order, FAT and Wine in creation or
+    // host order: sorting makes the walk's report the same everywhere.
+    std::sort(entries.begin(), entries.end(), listing_order);
     return true;
 }
 
