@@ -15,6 +15,7 @@ namespace {
 
 std::vector<std::string> names_of(const std::vector<DirEntry>& entries) {
     std::vector<std::string> names;
+    names.reserve(entries.size());
     for (const DirEntry& entry : entries) names.push_back(entry.name);
     return names;
 }
