@@ -73,8 +73,8 @@ int64_t input_file_size(InputFile& file);
 // Sequential read: bytes read, 0 at the end of the file, -1 on error.
 int64_t read_input(InputFile& file, void* buffer, size_t length);
 
-// Reads up to `length` bytes at `offset` without moving the sequential
-// position. Fewer bytes only at the end of the file; -1 on error.
+// Reads up to `length` bytes at `offset`. Fewer bytes only at the end of the
+// file; -1 on error. Not to be mixed with read_input on one file.
 int64_t read_input_at(InputFile& file, void* buffer, size_t length, int64_t offset);
 
 // A file being written under a temporary name beside its final name, so that

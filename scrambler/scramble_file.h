@@ -1,0 +1,15 @@
+#pragma once
+
+#include <array>
+#include <string>
+
+// The fixed key every scrambled copy is made with: 15 bytes, used over and
+// over from its first byte for every file.
+inline constexpr std::array<unsigned char, 15> ScrambleKey = {
+    0x5A, 0xC3, 0x1E, 0x96, 0x07, 0xB4, 0x3D, 0xE8, 0x71, 0x0F, 0xA2, 0x4C, 0xD9, 0x66, 0x2B};
+
+// Writes `destination` as the bytes of `source`, byte i XOR
+// ScrambleKey[i mod 15]. Returns 0 when the whole copy stands under
+// `destination`, -1 otherwise: then whatever stood there before is untouched
+// and no partial copy is left.
+int scramble_file(const std::string& source, const std::string& destination);

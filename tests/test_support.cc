@@ -1,0 +1,166 @@
+#include "test_support.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <random>
+#include <system_error>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+
+ScratchDir::ScratchDir() {
+    std::random_device seed;
+    std::mt19937_64 generator(seed());
+    for (;;) {
+        const fs::path candidate =
+            fs::temp_directory_path() / ("assettools-test-" + std::to_string(generator() % 1000000000));
+        std::error_code error;
+        if (fs::create_directory(candidate, error)) {
+            root = candidate.string();
+            return;
+        }
+    }
+}
+
+ScratchDir::~ScratchDir() {
+    std::error_code error;
+    // Restore permissions a test may have taken away so the removal succeeds.
+    for (auto it = fs::recursive_directory_iterator(root, error);
+         !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+        if (it->is_directory(error) && !it->is_symlink(error))
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, error);
+    }
+    fs::remove_all(root, error);
+}
+
+std::string ScratchDir::path(const std::string& name) const {
+    if (name.empty()) return root;
+    return (fs::path(root) / fs::path(name)).make_preferred().string();
+}
+
+bool write_file(const std::string& path, const std::string& bytes) {
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) return false;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return std::fclose(file) == 0 && written;
+}
+
+std::string read_file(const std::string& path, bool* ok) {
+    std::string bytes;
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (ok != nullptr) *ok = file != nullptr;
+    if (file == nullptr) return bytes;
+    char buffer[65536];
+    size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, got);
+    std::fclose(file);
+    return bytes;
+}
+
+bool file_exists(const std::string& path) {
+    std::error_code error;
+    return fs::exists(fs::symlink_status(path, error));
+}
+
+bool make_dir(const std::string& path) {
+    std::error_code error;
+    return fs::create_directory(path, error);
+}
+
+std::vector<std::string> list_names(const std::string& directory) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (auto it = fs::directory_iterator(directory, error); !error && it != fs::directory_iterator();
+         it.increment(error))
+        names.push_back(it->path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+namespace {
+
+std::string read_rest(FILE* file) {
+    std::string bytes;
+    char buffer[4096];
+    size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, got);
+    return bytes;
+}
+
+}  // namespace
+
+CapturedConsole::CapturedConsole(const std::string& typed) {
+    console.in = std::tmpfile();
+    console.out = std::tmpfile();
+    std::fwrite(typed.data(), 1, typed.size(), console.in);
+    std::rewind(console.in);
+}
+
+CapturedConsole::~CapturedConsole() {
+    std::fclose(console.in);
+    std::fclose(console.out);
+}
+
+std::string CapturedConsole::output() {
+    std::fflush(console.out);
+    std::rewind(console.out);
+    std::string text = read_rest(console.out);
+    std::fseek(console.out, 0, SEEK_END);
+    return text;
+}
+
+std::string CapturedConsole::unread_input() { return read_rest(console.in); }
+
+#ifndef _WIN32
+
+ProcessResult run_program(const std::string& program, const std::vector<std::string>& arguments,
+                          const std::string& typed) {
+    ProcessResult result;
+    ScratchDir scratch;
+    const std::string input_path = scratch.path("stdin");
+    const std::string output_path = scratch.path("stdout");
+    write_file(input_path, typed);
+    const pid_t child = fork();
+    if (child == 0) {
+        const int in = open(input_path.c_str(), O_RDONLY);
+        const int out = open(output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(in, 0);
+        dup2(out, 1);
+        std::vector<char*> argv;
+        std::vector<std::string> storage{program};
+        storage.insert(storage.end(), arguments.begin(), arguments.end());
+        for (std::string& s : storage) argv.push_back(s.data());
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.output = read_file(output_path);
+    return result;
+}
+
+#else
+
+ProcessResult run_program(const std::string& program, const std::vector<std::string>& arguments,
+                          const std::string& typed) {
+    ProcessResult result;
+    ScratchDir scratch;
+    const std::string input_path = scratch.path("stdin");
+    const std::string output_path = scratch.path("stdout");
+    write_file(input_path, typed);
+    std::string command = "\"\"" + program + "\"";
+    for (const std::string& argument : arguments) command += " \"" + argument + "\"";
+    command += " <\"" + input_path + "\" >\"" + output_path + "\"\"";
+    result.exit_status = std::system(command.c_str());
+    result.output = read_file(output_path);
+    return result;
+}
+
+#endif
