@@ -51,6 +51,6 @@ inline std::string make_pak(const std::vector<PakItem>& items) {
 // The archive committed as examples/sample.pak.
 inline std::vector<PakItem> sample_pak_items() {
     return {{"readme.txt", "Unpacked from sample.pak.\n"},
-            {"levels\\level1.map", "####\n#..#\n####\n"},
+            {"level1.map", "####\n#..#\n####\n"},
             {"empty.dat", ""}};
 }
