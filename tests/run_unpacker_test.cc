@@ -117,10 +117,13 @@ TEST(RunUnpacker, HostileArchivesCreateNothing) {
         {pak_header(2) + pak_record("../evil", 0, 0) + pak_record("x", 5, 1000), "files: 2\nunsafe file name in entry 1\n" + std::string(kPress)},
         {pak_header(2) + pak_record("ok", 0, 0) + pak_record(std::string(256, 'n'), 0, 0), "files: 2\n" + broken},
         {pak_header(1) + pak_record("x", 1, -4) + "d", "files: 1\n" + broken},
+        {pak_header(1) + pak_record("x", 2, 272) + "d", "files: 1\n" + broken},
         {pak_header(0x7FFFFFFF) + pak_record("x", 0, 0), "files: 2147483647\n" + broken},
         {pak_header(2) + pak_record("x", 0, 0), "files: 2\n" + broken},
         {"PAK0\1", broken},
         {"PAKO" + pak_header(0).substr(4), std::string("It isn't PAK file\n") + kPress},
+        {"pak0" + pak_header(0).substr(4), std::string("It isn't PAK file\n") + kPress},
+        {std::string("PAK\0", 4) + pak_header(0).substr(4), std::string("It isn't PAK file\n") + kPress},
     };
     for (const Case& c : cases) {
         ScratchDir scratch;
