@@ -1,0 +1,118 @@
+#include "scrambler/run_scrambler.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+namespace {
+
+struct ScramblerRun {
+    int status;
+    std::string output;
+    std::string unread;
+};
+
+ScramblerRun scramble(const std::vector<std::string>& arguments, const std::string& typed = "\n\n") {
+    CapturedConsole capture(typed);
+    const int status = call_driver(run_scrambler, capture.console, arguments);
+    return {status, capture.output(), capture.unread_input()};
+}
+
+// The three passes' order over a small tree, as a person sees it.
+void make_order_tree(const ScratchDir& dir) {
+    ASSERT_TRUE(write_file(dir.path("x.txt"), "x"));
+    ASSERT_TRUE(write_file(dir.path("y.bmp"), "y"));
+    ASSERT_TRUE(make_dir(dir.path("sub")));
+    ASSERT_TRUE(write_file(dir.path("sub/z.bmp"), "z"));
+}
+
+const char kOrderTranscript[] =
+    "press enter to start..."
+    "y.bmp ...done.\n"
+    "z.bmp ...done.\n"
+    "x.txt ...done.\n"
+    "successful.\npress enter key.\n";
+
+}  // namespace
+
+TEST(RunScrambler, WalksAllBmpThenTgaThenTxtAcrossTheTree) {
+    ScratchDir dir;
+    make_order_tree(dir);
+    const ScramblerRun run = scramble({dir.root});
+    EXPECT_EQ(run.output, kOrderTranscript);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.unread, "");
+    // A trailing separator on the argument changes nothing.
+    EXPECT_EQ(scramble({dir.root + "/"}).output, kOrderTranscript);
+}
+
+TEST(RunScrambler, WrongArgumentCountsEndSilentlyWithoutAPause) {
+    for (const auto& arguments : {std::vector<std::string>{}, std::vector<std::string>{"a", "b"}}) {
+        const ScramblerRun run = scramble(arguments, "\n");
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.output, "");
+        EXPECT_EQ(run.unread, "\n") << "the program paused";
+    }
+}
+
+TEST(RunScrambler, RefusedPathsGetTheirMessageOnePauseAndNoWork) {
+    ScratchDir dir;
+    ASSERT_TRUE(write_file(dir.path("file.bmp"), "f"));
+    ScramblerRun run = scramble({dir.path("missing")}, "\n\n");
+    EXPECT_EQ(run.output, "directory open error.\npress enter key.\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.unread, "\n");
+
+    run = scramble({dir.path("file.bmp")}, "\n\n");
+    EXPECT_EQ(run.output, "It isn't directory.\npress enter key.\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.unread, "\n");
+    EXPECT_EQ(list_names(dir.root), std::vector<std::string>{"file.bmp"});
+
+    EXPECT_EQ(scramble({""}).output, "directory open error.\npress enter key.\n");
+}
+
+TEST(RunScrambler, ALineTypedAtTheFirstPauseSatisfiesTheLast) {
+    ScratchDir dir;
+    // "go\n": the first pause takes 'g', the last takes 'o', "\n" is left.
+    EXPECT_EQ(scramble({dir.root}, "go\n").unread, "\n");
+    // Enter alone at the first pause leaves the last one waiting for more.
+    EXPECT_EQ(scramble({dir.root}, "\nq").unread, "");
+    // At the end of input both pauses return at once.
+    EXPECT_EQ(scramble({dir.root}, "").output, "press enter to start...successful.\npress enter key.\n");
+}
+
+#ifndef _WIN32
+TEST(RunScrambler, AFileErrorStillEndsSuccessfulButExitsOne) {
+    ScratchDir dir;
+    ASSERT_EQ(mkfifo(dir.path("a.bmp").c_str(), 0600), 0);
+    ASSERT_TRUE(write_file(dir.path("b.txt"), "b"));
+    const ScramblerRun run = scramble({dir.root});
+    EXPECT_EQ(run.output,
+              "press enter to start...a.bmp ...error.\nb.txt ...done.\nsuccessful.\npress enter key.\n");
+    EXPECT_EQ(run.status, 1);
+}
+#endif
+
+TEST(ScramblerProgram, RunsWithPipedInputLikeTheDriver) {
+    ScratchDir dir;
+    make_order_tree(dir);
+    ProcessResult result = run_program(SCRAMBLER_PATH, {dir.root}, "\n\n");
+    EXPECT_EQ(result.output, kOrderTranscript);
+    EXPECT_EQ(result.exit_status, 0);
+
+    result = run_program(SCRAMBLER_PATH, {}, "\n");
+    EXPECT_EQ(result.output, "");
+    EXPECT_EQ(result.exit_status, 2);
+
+    result = run_program(SCRAMBLER_PATH, {dir.path("missing")}, "");
+    EXPECT_EQ(result.output, "directory open error.\npress enter key.\n");
+    EXPECT_EQ(result.exit_status, 1);
+}

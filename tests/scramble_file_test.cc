@@ -1,0 +1,161 @@
+#include "scrambler/scramble_file.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "test_support.h"
+
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#endif
+
+namespace {
+
+std::string pattern_bytes(size_t length) {
+    std::string bytes(length, '\0');
+    for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<char>((i * 131 + 7) & 0xFF);
+    return bytes;
+}
+
+std::string scrambled(const std::string& plain) {
+    std::string out = plain;
+    for (size_t i = 0; i < out.size(); ++i)
+        out[i] = static_cast<char>(static_cast<unsigned char>(out[i]) ^ ScrambleKey[i % 15]);
+    return out;
+}
+
+// Names in the folder that look like a copy's temporary.
+int temporaries_in(const std::string& directory) {
+    int count = 0;
+    for (const std::string& name : list_names(directory))
+        if (name.rfind("_o_~", 0) == 0) ++count;
+    return count;
+}
+
+}  // namespace
+
+TEST(ScrambleFile, EveryByteIsXoredWithTheKeyRepeatingEvery15Bytes) {
+    ScratchDir dir;
+    // Around the key length, and past the copy's block (a multiple of 15)
+    // with a length that is not, to catch a key that restarts per block.
+    for (const size_t length : {0u, 1u, 15u, 16u, 30u, 245760u + 7u, 3u * 245760u + 1000u}) {
+        const std::string plain = pattern_bytes(length);
+        ASSERT_TRUE(write_file(dir.path("in.bmp"), plain));
+        ASSERT_EQ(scramble_file(dir.path("in.bmp"), dir.path("_o_in.bmp")), 0) << length;
+        EXPECT_EQ(read_file(dir.path("_o_in.bmp")), scrambled(plain)) << length;
+    }
+    EXPECT_EQ(temporaries_in(dir.root), 0);
+}
+
+TEST(ScrambleFile, SixteenBytesUseKeyByteZeroAgainForTheLast) {
+    ScratchDir dir;
+    ASSERT_TRUE(write_file(dir.path("a.txt"), std::string(16, '\0')));
+    ASSERT_EQ(scramble_file(dir.path("a.txt"), dir.path("_o_a.txt")), 0);
+    const std::string copy = read_file(dir.path("_o_a.txt"));
+    ASSERT_EQ(copy.size(), 16u);
+    EXPECT_EQ(static_cast<unsigned char>(copy[14]), 0x2B);
+    EXPECT_EQ(static_cast<unsigned char>(copy[15]), 0x5A);
+}
+
+TEST(ScrambleFile, ScramblingTheCopyGivesTheSourceBack) {
+    ScratchDir dir;
+    const std::string plain = pattern_bytes(100000);
+    ASSERT_TRUE(write_file(dir.path("a.tga"), plain));
+    ASSERT_EQ(scramble_file(dir.path("a.tga"), dir.path("_o_a.tga")), 0);
+    ASSERT_EQ(scramble_file(dir.path("_o_a.tga"), dir.path("back.tga")), 0);
+    EXPECT_EQ(read_file(dir.path("back.tga")), plain);
+}
+
+TEST(ScrambleFile, FailuresLeaveNoCopyAndTouchNoSource) {
+    ScratchDir dir;
+    ASSERT_TRUE(write_file(dir.path("a.bmp"), "source"));
+    // A source that cannot be opened creates no destination.
+    EXPECT_EQ(scramble_file(dir.path("missing.bmp"), dir.path("_o_missing.bmp")), -1);
+    EXPECT_FALSE(file_exists(dir.path("_o_missing.bmp")));
+    // A destination in a folder that does not exist.
+    EXPECT_EQ(scramble_file(dir.path("a.bmp"), dir.path("nowhere/_o_a.bmp")), -1);
+    // A directory standing at the destination's name is left as it is.
+    ASSERT_TRUE(make_dir(dir.path("_o_a.bmp")));
+    EXPECT_EQ(scramble_file(dir.path("a.bmp"), dir.path("_o_a.bmp")), -1);
+    EXPECT_EQ(read_file(dir.path("a.bmp")), "source");
+    EXPECT_EQ(temporaries_in(dir.root), 0);
+}
+
+TEST(ScrambleFile, AnExistingCopyIsReplacedWhole) {
+    ScratchDir dir;
+    ASSERT_TRUE(write_file(dir.path("_o_a.bmp"), std::string(5000, 'x')));
+    ASSERT_TRUE(write_file(dir.path("a.bmp"), "ab"));
+    ASSERT_EQ(scramble_file(dir.path("a.bmp"), dir.path("_o_a.bmp")), 0);
+    EXPECT_EQ(read_file(dir.path("_o_a.bmp")), scrambled("ab"));
+}
+
+#ifndef _WIN32
+
+TEST(ScrambleFile, ALinkAtTheCopysNameIsReplacedAndItsTargetUntouched) {
+    ScratchDir dir;
+    ASSERT_TRUE(write_file(dir.path("precious"), "keep me"));
+    ASSERT_EQ(symlink(dir.path("precious").c_str(), dir.path("_o_a.bmp").c_str()), 0);
+    ASSERT_TRUE(write_file(dir.path("a.bmp"), "abc"));
+    ASSERT_EQ(scramble_file(dir.path("a.bmp"), dir.path("_o_a.bmp")), 0);
+    EXPECT_EQ(read_file(dir.path("precious")), "keep me");
+    struct stat info;
+    ASSERT_EQ(lstat(dir.path("_o_a.bmp").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+    EXPECT_EQ(read_file(dir.path("_o_a.bmp")), scrambled("abc"));
+}
+
+TEST(ScrambleFile, ALinkToARegularFileIsReadThrough) {
+    ScratchDir dir;
+    ASSERT_TRUE(write_file(dir.path("real"), "linked"));
+    ASSERT_EQ(symlink(dir.path("real").c_str(), dir.path("a.txt").c_str()), 0);
+    ASSERT_EQ(scramble_file(dir.path("a.txt"), dir.path("_o_a.txt")), 0);
+    EXPECT_EQ(read_file(dir.path("_o_a.txt")), scrambled("linked"));
+}
+
+TEST(ScrambleFile, AFifoIsRefusedWithoutBlocking) {
+    ScratchDir dir;
+    ASSERT_EQ(mkfifo(dir.path("pipe.txt").c_str(), 0600), 0);
+    // Opening a FIFO for reading blocks until a writer comes; none will.
+    EXPECT_EQ(scramble_file(dir.path("pipe.txt"), dir.path("_o_pipe.txt")), -1);
+    EXPECT_FALSE(file_exists(dir.path("_o_pipe.txt")));
+    EXPECT_EQ(temporaries_in(dir.root), 0);
+}
+
+// A full disk, simulated by a file-size limit in a child: the copy fails, the
+// older good copy survives whole, and no temporary is left behind.
+TEST(ScrambleFile, AFullDiskKeepsTheOldCopyAndLeavesNoTemporary) {
+    ScratchDir dir;
+    const std::string old_copy = scrambled("the old source");
+    ASSERT_TRUE(write_file(dir.path("_o_big.bmp"), old_copy));
+    ASSERT_TRUE(write_file(dir.path("big.bmp"), pattern_bytes(1 << 20)));
+    const pid_t child = fork();
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{100000, 100000};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        _exit(scramble_file(dir.path("big.bmp"), dir.path("_o_big.bmp")) == -1 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "a failed write was reported as success";
+    EXPECT_EQ(read_file(dir.path("_o_big.bmp")), old_copy);
+    EXPECT_EQ(temporaries_in(dir.root), 0);
+}
+
+TEST(ScrambleFile, AnUnreadableSourceIsAFailure) {
+    if (geteuid() == 0) GTEST_SKIP() << "root reads files whatever their mode";
+    ScratchDir dir;
+    ASSERT_TRUE(write_file(dir.path("a.bmp"), "secret"));
+    ASSERT_EQ(chmod(dir.path("a.bmp").c_str(), 0), 0);
+    EXPECT_EQ(scramble_file(dir.path("a.bmp"), dir.path("_o_a.bmp")), -1);
+    EXPECT_FALSE(file_exists(dir.path("_o_a.bmp")));
+}
+
+#endif

@@ -1,0 +1,109 @@
+#include "scrambler/walk_tree.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/platform.h"
+#include "test_support.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// The walk's directory argument always ends in the separator.
+std::string as_walk_root(const ScratchDir& dir) { return dir.root + kPathSeparator; }
+
+std::string walk(const ScratchDir& dir, const std::string& pattern, bool* all_done = nullptr) {
+    CapturedConsole capture;
+    const bool done = walk_tree(as_walk_root(dir), pattern, capture.console);
+    if (all_done != nullptr) *all_done = done;
+    return capture.output();
+}
+
+}  // namespace
+
+TEST(WalkTree, CopiesMatchingFilesInAnyCaseAndNeverCopiesCopies) {
+    ScratchDir dir;
+    for (const char* name : {"a.bmp", "_o_b.bmp", "c.BMP", "_O_x.bmp", "d.bmpx", "e.txt"})
+        ASSERT_TRUE(write_file(dir.path(name), name));
+    bool all_done = false;
+    EXPECT_EQ(walk(dir, "*.bmp", &all_done), "a.bmp ...done.\nc.BMP ...done.\n");
+    EXPECT_TRUE(all_done);
+    EXPECT_EQ(list_names(dir.root),
+              (std::vector<std::string>{"_O_x.bmp", "_o_a.bmp", "_o_b.bmp", "_o_c.BMP", "a.bmp",
+                                        "c.BMP", "d.bmpx", "e.txt"}));
+    EXPECT_EQ(read_file(dir.path("_o_b.bmp")), "_o_b.bmp");
+
+    // A second walk rewrites the same copies and makes no new ones.
+    EXPECT_EQ(walk(dir, "*.bmp"), "a.bmp ...done.\nc.BMP ...done.\n");
+    EXPECT_EQ(list_names(dir.root).size(), 8u);
+}
+
+TEST(WalkTree, FilesComeBeforeSubdirectoriesAndLinesNameTheBareFile) {
+    ScratchDir dir;
+    ASSERT_TRUE(make_dir(dir.path("maps")));
+    ASSERT_TRUE(make_dir(dir.path("_o_old")));
+    ASSERT_TRUE(make_dir(dir.path("maps/deep")));
+    ASSERT_TRUE(write_file(dir.path("maps/m.tga"), "m"));
+    ASSERT_TRUE(write_file(dir.path("maps/deep/n.tga"), "n"));
+    ASSERT_TRUE(write_file(dir.path("_o_old/o.tga"), "o"));
+    ASSERT_TRUE(write_file(dir.path("z.tga"), "z"));
+    // Subdirectories in name order, letter case ignored; "_o_" directories
+    // are walked like any other.
+    EXPECT_EQ(walk(dir, "*.tga"), "z.tga ...done.\no.tga ...done.\nm.tga ...done.\nn.tga ...done.\n");
+    EXPECT_TRUE(file_exists(dir.path("maps/_o_m.tga")));
+    EXPECT_TRUE(file_exists(dir.path("maps/deep/_o_n.tga")));
+    EXPECT_TRUE(file_exists(dir.path("_o_old/_o_o.tga")));
+}
+
+TEST(WalkTree, ATreeWithoutMatchesPrintsNothing) {
+    ScratchDir dir;
+    ASSERT_TRUE(make_dir(dir.path("sub")));
+    ASSERT_TRUE(write_file(dir.path("sub/a.png"), "a"));
+    bool all_done = false;
+    EXPECT_EQ(walk(dir, "*.txt", &all_done), "");
+    EXPECT_TRUE(all_done);
+}
+
+#ifndef _WIN32
+
+TEST(WalkTree, LinkedDirectoriesAreNotWalkedSoLoopsEnd) {
+    ScratchDir dir;
+    ScratchDir outside;
+    ASSERT_TRUE(write_file(outside.path("far.txt"), "far"));
+    ASSERT_TRUE(make_dir(dir.path("sub")));
+    ASSERT_TRUE(write_file(dir.path("sub/a.txt"), "a"));
+    ASSERT_EQ(symlink("..", dir.path("sub/loop").c_str()), 0);
+    ASSERT_EQ(symlink(outside.root.c_str(), dir.path("away").c_str()), 0);
+    EXPECT_EQ(walk(dir, "*.txt"), "a.txt ...done.\n");
+    EXPECT_EQ(list_names(outside.root), std::vector<std::string>{"far.txt"});
+}
+
+TEST(WalkTree, SpecialFilesAreErrorsAndTheWalkGoesOn) {
+    ScratchDir dir;
+    ASSERT_EQ(mkfifo(dir.path("a.txt").c_str(), 0600), 0);
+    ASSERT_EQ(symlink("nowhere", dir.path("b.txt").c_str()), 0);
+    ASSERT_TRUE(write_file(dir.path("c.txt"), "c"));
+    bool all_done = true;
+    EXPECT_EQ(walk(dir, "*.txt", &all_done), "a.txt ...error.\nb.txt ...error.\nc.txt ...done.\n");
+    EXPECT_FALSE(all_done);
+    EXPECT_FALSE(file_exists(dir.path("_o_a.txt")));
+    EXPECT_TRUE(file_exists(dir.path("_o_c.txt")));
+}
+
+TEST(WalkTree, AnUnreadableSubdirectoryIsPassedOverSilently) {
+    if (geteuid() == 0) GTEST_SKIP() << "root lists directories whatever their mode";
+    ScratchDir dir;
+    ASSERT_TRUE(make_dir(dir.path("locked")));
+    ASSERT_TRUE(write_file(dir.path("locked/a.txt"), "a"));
+    ASSERT_EQ(chmod(dir.path("locked").c_str(), 0), 0);
+    ASSERT_TRUE(write_file(dir.path("b.txt"), "b"));
+    EXPECT_EQ(walk(dir, "*.txt"), "b.txt ...done.\n");
+}
+
+#endif
