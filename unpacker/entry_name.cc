@@ -4,10 +4,13 @@
 
 namespace {
 
+// Archives separate directories with either byte, whatever made them.
 bool is_name_separator(char c) { return c == '/' || c == '\\'; }
 
+// Device names are matched in any letter case, ASCII only as Windows does.
 char to_upper_ascii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
+// Compares two names the way Windows compares device names.
 bool equals_ignoring_case(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
@@ -31,6 +34,7 @@ bool is_device_name(std::string_view component) {
     return false;
 }
 
+// A component that climbs out of its directory or opens a device.
 bool is_unsafe_component(std::string_view component) {
     return component == ".." || is_device_name(component);
 }

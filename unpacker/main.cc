@@ -4,6 +4,7 @@
 #include "common/platform.h"
 #include "unpacker/run_unpacker.h"
 
+// The unpacker's entry point: the real console, the driver, its exit status.
 int main(int argc, char** argv) {
     init_process();
     Console console = make_console(stdin, stdout);

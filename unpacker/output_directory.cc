@@ -23,6 +23,8 @@ std::string_view cut_to_limit(std::string_view part, LeadByteTest is_lead) {
     return part.substr(0, end);
 }
 
+// A base name of nothing but dots would name the current or parent
+// directory, or nothing at all.
 bool is_only_dots(std::string_view text) { return text.find_first_not_of('.') == std::string_view::npos; }
 
 }  // namespace

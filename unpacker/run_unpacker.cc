@@ -21,10 +21,11 @@ int end_with(Console& console, const char* message, int status) {
     return status;
 }
 
-// Where the directory first fails: the first entry, in order, that is broken
-// or (checked after that, within one entry) has an unsafe name.
 enum class DirectoryVerdict { sound, broken, unsafe };
 
+// Checks the whole directory before anything is created, so a broken or
+// hostile archive writes nothing. The first failing entry decides, and
+// within one entry a broken region counts before an unsafe name.
 DirectoryVerdict judge_directory(const std::vector<PakEntry>& entries, int64_t file_size,
                                  size_t& failing_entry) {
     for (size_t i = 0; i < entries.size(); ++i) {
