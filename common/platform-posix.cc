@@ -18,23 +18,6 @@
 
 namespace {
 
-char fold_case(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-// Case-insensitive order, ties broken by bytes, so a listing comes out the
-// same on every run and every machine whatever the file system returns.
-bool listing_order(const DirEntry& a, const DirEntry& b) {
-    const size_t common = std::min(a.name.size(), b.name.size());
-    for (size_t i = 0; i < common; ++i) {
-        const auto x = static_cast<unsigned char>(fold_case(a.name[i]));
-        const auto y = static_cast<unsigned char>(fold_case(b.name[i]));
-        if (x != y) return x < y;
-    }
-    if (a.name.size() != b.name.size()) return a.name.size() < b.name.size();
-    return a.name < b.name;
-}
-
 EntryKind kind_of_mode(mode_t mode) {
     if (S_ISREG(mode)) return EntryKind::regular;
     if (S_ISDIR(mode)) return EntryKind::directory;

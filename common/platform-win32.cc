@@ -1,8 +1,11 @@
 // The platform layer on Windows, through the ANSI (active code page) API.
 
 #include <windows.h>
+#include <fcntl.h>
+#include <io.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
 #include "common/platform.h"
@@ -18,10 +21,48 @@ void close_quietly(void*& handle) {
     handle = nullptr;
 }
 
+// Splits a path into its components at '\' and '/', reading a double-byte
+// character of the active code page as one: its trail byte may be 0x5C, the
+// byte of '\', without being a separator. A separator at the end gives an
+// empty last component; a drive ("C:") stays in the first one.
+std::vector<std::string> split_components(const std::string& path) {
+    std::vector<std::string> components(1);
+    for (size_t at = 0; at < path.size(); ++at) {
+        const char c = path[at];
+        if (IsDBCSLeadByte(static_cast<BYTE>(c)) != 0 && at + 1 < path.size()) {
+            components.back() += c;
+            components.back() += path[++at];
+        } else if (c == '\\' || c == '/') {
+            components.emplace_back();
+        } else {
+            components.back() += c;
+        }
+    }
+    return components;
+}
+
 std::string join(const std::string& directory, const std::string& name) {
     if (directory.empty()) return name;
-    if (is_path_separator(directory.back())) return directory + name;
+    if (split_components(directory).back().empty()) return directory + name;
     return directory + "\\" + name;
+}
+
+// Windows opens a device, not a file, for these names in any directory and
+// with any extension ("dir\nul.txt" is NUL): reading or replacing one must
+// never be attempted. Trailing blanks before the extension are ignored too.
+bool is_reserved_device_name(const std::string& path) {
+    std::string base = split_components(path).back();
+    const size_t colon = base.find(':');  // "C:nul" names the device too
+    if (colon != std::string::npos) base.erase(0, colon + 1);
+    base = base.substr(0, base.find('.'));
+    while (!base.empty() && base.back() == ' ') base.pop_back();
+    for (char& c : base)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL" || base == "CONIN$" ||
+        base == "CONOUT$")
+        return true;
+    return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+           base[3] >= '0' && base[3] <= '9';
 }
 
 // A directory that is really there and is not a junction or a link.
@@ -40,7 +81,11 @@ bool list_directory(const std::string& directory, const std::string& pattern,
     entries.clear();
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(join(directory, pattern).c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    if (search == INVALID_HANDLE_VALUE) {
+        // Nothing matching in a readable directory is an empty listing.
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES;
+    }
     do {
         const std::string name = found.cFileName;
         if (name == "." || name == "..") continue;
@@ -56,9 +101,15 @@ bool list_directory(const std::string& directory, const std::string& pattern,
         entries.push_back(std::move(entry));
     } while (FindNextFileA(search, &found) != 0);
     FindClose(search);
+    // NTFS returns names roughly in this order, FAT and Wine in creation or
+    // host order: sorting makes the walk's report the same everywhere.
+    std::sort(entries.begin(), entries.end(), listing_order);
     return true;
 }
 
+// GetFileAttributesA rather than FindFirstFileA: a search fails on a drive
+// root ("C:\") and on a trailing '\', and would take '*' and '?' in the
+// path as wildcards, while the attributes lookup takes the path literally.
 PathKind probe_path(const std::string& path) {
     if (path.empty()) return PathKind::missing;
     const DWORD attributes = GetFileAttributesA(path.c_str());
@@ -70,14 +121,28 @@ bool create_directory(const std::string& path) {
     return CreateDirectoryA(path.c_str(), nullptr) != 0;
 }
 
-bool is_lead_byte(unsigned char byte) { return IsDBCSLeadByte(byte) != 0; }
+bool is_lead_byte(unsigned char value) { return IsDBCSLeadByte(value) != 0; }
 
-void init_process() {}
+// Arguments reach main exactly as typed: the C runtime must not expand
+// wildcards in them, or "scrambler *" would become a list of names.
+extern "C" {
+int _dowildcard = 0;
+}
+
+// Standard output in binary mode: the programs write "\n" alone, the same
+// bytes as on Linux, rather than the text mode's "\r\n". Standard input
+// stays in text mode, so Enter at a console ("\r\n") is one key to the
+// pause. A missing drive gives an error, not a system dialog box.
+void init_process() {
+    _setmode(_fileno(stdout), _O_BINARY);
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+}
 
 InputFile::~InputFile() { close_quietly(handle); }
 
 bool open_input_file(InputFile& file, const std::string& path) {
     close_quietly(file.handle);
+    if (is_reserved_device_name(path)) return false;
     HANDLE opened = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (opened == INVALID_HANDLE_VALUE) return false;
@@ -128,24 +193,19 @@ SafeOutput::~SafeOutput() { safe_output_discard(*this); }
 bool safe_output_open(SafeOutput& output, const std::string& directory,
                       const std::string& relative_name, const char* temp_prefix) {
     safe_output_discard(output);
-    std::vector<std::string> components;
-    std::string current;
-    for (const char c : relative_name) {
-        if (is_path_separator(c)) {
-            if (!current.empty()) components.push_back(current);
-            current.clear();
-        } else {
-            current += c;
-        }
-    }
+    std::vector<std::string> components = split_components(relative_name);
+    const std::string current = components.back();
+    components.pop_back();
     if (current.empty()) return false;
     std::string parent = directory;
     for (const std::string& component : components) {
+        if (component.empty()) continue;
         parent = join(parent, component);
         // A junction or link standing as a subdirectory could lead anywhere.
         if (!is_plain_directory(parent)) return false;
     }
     const std::string final_path = join(parent, current);
+    if (is_reserved_device_name(final_path)) return false;
     const DWORD existing = GetFileAttributesA(final_path.c_str());
     if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_DIRECTORY) != 0)
         return false;

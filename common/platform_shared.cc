@@ -6,6 +6,25 @@
 #include <random>
 #include <vector>
 
+namespace {
+
+char fold_case(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+}  // namespace
+
+bool listing_order(const DirEntry& a, const DirEntry& b) {
+    const size_t common = std::min(a.name.size(), b.name.size());
+    for (size_t i = 0; i < common; ++i) {
+        const auto x = static_cast<unsigned char>(fold_case(a.name[i]));
+        const auto y = static_cast<unsigned char>(fold_case(b.name[i]));
+        if (x != y) return x < y;
+    }
+    if (a.name.size() != b.name.size()) return a.name.size() < b.name.size();
+    return a.name < b.name;
+}
+
 std::string temporary_name(const char* prefix) {
     static std::mt19937_64 generator{
         std::random_device{}() ^

@@ -43,9 +43,16 @@ int64_t fill_block(InputFile& source, unsigned char* block) {
 }
 
 // Splits a path into its directory (separator kept) and its last component.
+// A double-byte character is read whole, so a trail byte equal to '\' is
+// never taken for a separator.
 void split_path(const std::string& path, std::string& directory, std::string& name) {
-    size_t cut = path.size();
-    while (cut > 0 && !is_path_separator(path[cut - 1])) --cut;
+    size_t cut = 0;
+    for (size_t at = 0; at < path.size(); ++at) {
+        if (is_lead_byte(static_cast<unsigned char>(path[at])) && at + 1 < path.size())
+            ++at;
+        else if (is_path_separator(path[at]))
+            cut = at + 1;
+    }
     directory = path.substr(0, cut);
     name = path.substr(cut);
 }

@@ -33,10 +33,13 @@ TEST(ListDirectory, FiltersByPatternAndKeepsAStableOrder) {
     ASSERT_TRUE(make_dir(dir.path("d.txt")));
     std::vector<DirEntry> entries;
     ASSERT_TRUE(list_directory(dir.root, "*.txt", entries));
-#ifndef _WIN32
+#ifdef _WIN32
+    // Names differing only in letter case are one file there: writing
+    // "B.txt" rewrote "b.TXT".
+    EXPECT_EQ(names_of(entries), (std::vector<std::string>{"a.txt", "b.TXT", "d.txt"}));
+#else
     EXPECT_EQ(names_of(entries), (std::vector<std::string>{"a.txt", "B.txt", "b.TXT", "d.txt"}));
 #endif
-    ASSERT_EQ(entries.size(), 4u);
     for (const DirEntry& entry : entries)
         EXPECT_EQ(entry.kind, entry.name == "d.txt" ? EntryKind::directory : EntryKind::regular);
     EXPECT_FALSE(list_directory(dir.path("missing"), "*.*", entries));

@@ -134,6 +134,7 @@ ProcessResult run_program(const std::string& program, const std::vector<std::str
         std::vector<char*> argv;
         std::vector<std::string> storage{program};
         storage.insert(storage.end(), arguments.begin(), arguments.end());
+        argv.reserve(storage.size() + 1);
         for (std::string& s : storage) argv.push_back(s.data());
         argv.push_back(nullptr);
         execv(program.c_str(), argv.data());

@@ -57,6 +57,7 @@ int call_driver(Driver driver, Console& console, const std::vector<std::string>&
     std::vector<std::string> storage{"program"};
     storage.insert(storage.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
+    argv.reserve(storage.size() + 1);
     for (std::string& s : storage) argv.push_back(s.data());
     argv.push_back(nullptr);
     return driver(static_cast<int>(storage.size()), argv.data(), console);

@@ -1,0 +1,6 @@
+# Cross build for 32-bit Windows with Debian's mingw-w64. The -posix
+# compilers carry the thread support that GoogleTest needs (std::mutex).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86)
+set(mingw_triplet i686-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)

@@ -1,0 +1,25 @@
+# Release packages, made by `cpack` in a build directory into build/packages:
+# for Windows a ZIP of the programs with README and LICENSE beside them, for
+# Linux a .tar.gz and a .deb with the man pages.
+set(CPACK_PACKAGE_NAME assettools)
+set(CPACK_PACKAGE_VENDOR "the assettools authors")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_PACKAGE_DIRECTORY ${PROJECT_SOURCE_DIR}/build/packages)
+set(CPACK_STRIP_FILES ON)
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(CPACK_SYSTEM_NAME win32)
+  else()
+    set(CPACK_SYSTEM_NAME win64)
+  endif()
+else()
+  set(CPACK_GENERATOR TGZ DEB)
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "the assettools authors")
+  set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  # Named by hand: dpkg-shlibdeps is not on every build machine.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
+endif()
+include(CPack)

@@ -1,0 +1,339 @@
+// The real scrambler, run as a process against the faults a user's disk and
+// tree can hold: a full disk, a directory where a copy should go, a tree too
+// deep for the path limit, a huge directory, links that loop or lead out.
+// Each test says what must survive the fault.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "scrambler/scramble_file.h"
+#include "test_support.h"
+
+#ifndef _WIN32
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#endif
+
+namespace {
+
+// The scrambler's answer to the two pauses of a run.
+const std::string kEnterTwice = "\n\n";
+
+// What a correct scrambled copy of `bytes` holds.
+std::string scrambled(const std::string& bytes) {
+    std::string out = bytes;
+    for (size_t i = 0; i < out.size(); ++i)
+        out[i] = static_cast<char>(static_cast<unsigned char>(out[i]) ^ ScrambleKey[i % ScrambleKey.size()]);
+    return out;
+}
+
+// Names in `names` that are copy temporaries ("_o_" then '~' and a random
+// suffix): after any run, finished or failed, there must be none.
+std::vector<std::string> temporaries(const std::vector<std::string>& names) {
+    std::vector<std::string> found;
+    for (const std::string& name : names)
+        if (name.rfind("_o_~", 0) == 0) found.push_back(name);
+    return found;
+}
+
+size_t count_of(const std::string& text, const std::string& piece) {
+    size_t count = 0;
+    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++count;
+    return count;
+}
+
+}  // namespace
+
+// A directory standing where a copy would go is a fault of that one file:
+// it gets "error.", the directory and what it holds stay as they were, no
+// temporary is left beside it, and the other files are still done.
+TEST(FaultInjection, DestinationThatIsADirectoryIsLeftAlone) {
+    ScratchDir tree;
+    ASSERT_TRUE(write_file(tree.path("a.txt"), "alpha"));
+    ASSERT_TRUE(write_file(tree.path("b.txt"), "bravo"));
+    ASSERT_TRUE(make_dir(tree.path("_o_a.txt")));
+    ASSERT_TRUE(write_file(tree.path("_o_a.txt/keep.dat"), "kept"));
+
+    const ProcessResult run = run_program(SCRAMBLER_PATH, {tree.root}, kEnterTwice);
+
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_NE(run.output.find("a.txt ...error.\n"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("b.txt ...done.\n"), std::string::npos) << run.output;
+    EXPECT_EQ(list_names(tree.path("_o_a.txt")), std::vector<std::string>{"keep.dat"});
+    EXPECT_EQ(read_file(tree.path("_o_a.txt/keep.dat")), "kept");
+    EXPECT_EQ(read_file(tree.path("_o_b.txt")), scrambled("bravo"));
+    EXPECT_TRUE(temporaries(list_names(tree.root)).empty());
+}
+
+#ifndef _WIN32
+
+namespace {
+
+// Runs the scrambler on `directory` in a child whose files may not grow past
+// `limit` bytes, the way a full disk or a quota stops a write. SIGXFSZ is
+// ignored so that the write fails with an error instead of killing the child.
+ProcessResult run_with_file_size_limit(const std::string& directory, rlim_t limit) {
+    ScratchDir console;
+    const std::string input_path = console.path("stdin");
+    const std::string output_path = console.path("stdout");
+    write_file(input_path, kEnterTwice);
+    const pid_t child = fork();
+    if (child == 0) {
+        const int in = open(input_path.c_str(), O_RDONLY);
+        const int out = open(output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (in < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0) _exit(126);
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit cap{limit, limit};
+        if (setrlimit(RLIMIT_FSIZE, &cap) != 0) _exit(126);
+        std::string program = SCRAMBLER_PATH;
+        std::string argument = directory;
+        char* argv[] = {program.data(), argument.data(), nullptr};
+        execv(program.c_str(), argv);
+        _exit(127);
+    }
+    ProcessResult result;
+    int status = 0;
+    waitpid(child, &status, 0);
+    result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.output = read_file(output_path);
+    return result;
+}
+
+// Points the scratch folders made while it lives at memory (/dev/shm) where
+// the system offers it: making and removing 100,000 entries on a slow disk
+// takes far longer than the run under test, whose speed is what matters.
+struct ScratchInMemory {
+    ScratchInMemory() {
+        const char* before = std::getenv("TMPDIR");
+        had_before = before != nullptr;
+        if (had_before) saved = before;
+        struct stat shm;
+        if (stat("/dev/shm", &shm) == 0 && S_ISDIR(shm.st_mode) && access("/dev/shm", W_OK) == 0)
+            setenv("TMPDIR", "/dev/shm", 1);
+    }
+    ~ScratchInMemory() {
+        if (had_before) {
+            setenv("TMPDIR", saved.c_str(), 1);
+        } else {
+            unsetenv("TMPDIR");
+        }
+    }
+    ScratchInMemory(const ScratchInMemory&) = delete;
+    ScratchInMemory& operator=(const ScratchInMemory&) = delete;
+    bool had_before = false;
+    std::string saved;
+};
+
+// The entries of the directory open as `directory_fd`, "." and ".." left out.
+std::vector<std::string> names_at(int directory_fd) {
+    std::vector<std::string> names;
+    const int own = dup(directory_fd);
+    DIR* stream = own < 0 ? nullptr : fdopendir(own);
+    if (stream == nullptr) return names;
+    while (const dirent* entry = readdir(stream)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(stream);
+    return names;
+}
+
+// The bytes of `name` within `directory_fd`; `ok` tells whether it was read.
+std::string read_at(int directory_fd, const char* name, bool& ok) {
+    std::string bytes;
+    const int fd = openat(directory_fd, name, O_RDONLY | O_NOFOLLOW);
+    ok = fd >= 0;
+    if (!ok) return bytes;
+    char buffer[4096];
+    ssize_t got = 0;
+    while ((got = read(fd, buffer, sizeof buffer)) > 0) bytes.append(buffer, static_cast<size_t>(got));
+    close(fd);
+    return bytes;
+}
+
+// Removes everything below `directory_fd` by handles, which works however
+// far the tree reaches past the path length limit that removal by path hits.
+void empty_tree_at(int directory_fd) {
+    for (const std::string& name : names_at(directory_fd)) {
+        const int child = openat(directory_fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+        if (child >= 0) {
+            empty_tree_at(child);
+            close(child);
+            unlinkat(directory_fd, name.c_str(), AT_REMOVEDIR);
+        } else {
+            unlinkat(directory_fd, name.c_str(), 0);
+        }
+    }
+}
+
+}  // namespace
+
+// A disk that fills during one copy costs that copy alone: the copy made by
+// an earlier run stays intact under its name, no temporary is left, the file
+// gets "error.", files that fit are still done, and the exit status says 1.
+TEST(FaultInjection, DiskFullKeepsTheEarlierCopyAndLeavesNoTemporary) {
+    ScratchDir tree;
+    const std::string old_big(200000, 'o');
+    ASSERT_TRUE(write_file(tree.path("big.bmp"), old_big));
+    ASSERT_TRUE(write_file(tree.path("small.bmp"), "small"));
+    ASSERT_TRUE(write_file(tree.path("notes.txt"), "notes"));
+    ASSERT_EQ(run_program(SCRAMBLER_PATH, {tree.root}, kEnterTwice).exit_status, 0);
+    ASSERT_EQ(read_file(tree.path("_o_big.bmp")), scrambled(old_big));
+
+    // The source grows past what the disk now takes.
+    ASSERT_TRUE(write_file(tree.path("big.bmp"), std::string(300000, 'n')));
+    ASSERT_TRUE(write_file(tree.path("notes.txt"), "new notes"));
+    const ProcessResult run = run_with_file_size_limit(tree.root, rlim_t{64} * 1024);
+
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_NE(run.output.find("big.bmp ...error.\n"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("small.bmp ...done.\n"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("notes.txt ...done.\n"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("successful.\npress enter key.\n"), std::string::npos);
+    EXPECT_EQ(read_file(tree.path("_o_big.bmp")), scrambled(old_big));
+    EXPECT_EQ(read_file(tree.path("_o_notes.txt")), scrambled("new notes"));
+    EXPECT_TRUE(temporaries(list_names(tree.root)).empty()) << run.output;
+}
+
+// A tree 1,100 levels deep reaches past the system's path length limit. The
+// walk must finish without crashing, make every copy whose path the system
+// takes, report every file it handles, and leave no temporary at any level.
+TEST(FaultInjection, TreeDeeperThanAThousandLevels) {
+    const ScratchInMemory in_memory;
+    const ScratchDir scratch;
+    constexpr int kLevels = 1100;
+    const std::string level_name = "dddd";
+    const int root_fd = open(scratch.root.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(root_fd, 0);
+    int fd = dup(root_fd);
+    for (int level = 0; level < kLevels && fd >= 0; ++level) {
+        const int file = openat(fd, "a.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(file, 0) << "level " << level;
+        ASSERT_EQ(write(file, "deep", 4), 4);
+        close(file);
+        ASSERT_EQ(mkdirat(fd, level_name.c_str(), 0755), 0) << "level " << level;
+        const int next = openat(fd, level_name.c_str(), O_RDONLY | O_DIRECTORY);
+        close(fd);
+        fd = next;
+    }
+    ASSERT_GE(fd, 0);
+    close(fd);
+
+    const ProcessResult run = run_program(SCRAMBLER_PATH, {scratch.root}, kEnterTwice);
+
+    EXPECT_TRUE(run.exit_status == 0 || run.exit_status == 1) << run.exit_status;
+    EXPECT_NE(run.output.find("successful.\npress enter key.\n"), std::string::npos);
+    // Level k's source is root/ + k times "dddd/" + "a.txt".
+    int reachable = 0;
+    int copies = 0;
+    fd = dup(root_fd);
+    for (int level = 0; level < kLevels && fd >= 0; ++level) {
+        const size_t source_length = scratch.root.size() + 1 + 5 * static_cast<size_t>(level) + 5;
+        const bool fits = source_length < PATH_MAX;
+        bool made = false;
+        const std::string copy = read_at(fd, "_o_a.txt", made);
+        if (fits) {
+            ++reachable;
+            EXPECT_TRUE(made) << "level " << level;
+        }
+        if (made) {
+            ++copies;
+            EXPECT_EQ(copy, scrambled("deep")) << "level " << level;
+        }
+        EXPECT_TRUE(temporaries(names_at(fd)).empty()) << "level " << level;
+        const int next = openat(fd, level_name.c_str(), O_RDONLY | O_DIRECTORY);
+        close(fd);
+        fd = next;
+    }
+    if (fd >= 0) close(fd);
+    EXPECT_GT(reachable, 700);
+    EXPECT_LT(reachable, kLevels);
+    EXPECT_EQ(static_cast<int>(count_of(run.output, "a.txt ...done.\n")), copies);
+
+    empty_tree_at(root_fd);
+    close(root_fd);
+}
+
+// 100,000 entries in one directory, a few hundred of them asset files: every
+// asset file gets its copy and its one line, none twice, and the run stays
+// within seconds.
+TEST(FaultInjection, DirectoryWithAHundredThousandEntries) {
+    const ScratchInMemory in_memory;
+    const ScratchDir tree;
+    constexpr int kEntries = 100000;
+    constexpr int kAssets = 300;
+    const int directory_fd = open(tree.root.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(directory_fd, 0);
+    for (int i = 0; i < kEntries; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, i % (kEntries / kAssets) == 0 ? "t%06d.txt" : "f%06d.dat", i);
+        const int fd = openat(directory_fd, name, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0) << name;
+        if (name[0] == 't') {
+            ASSERT_EQ(write(fd, name, 11), 11);
+        }
+        close(fd);
+    }
+    close(directory_fd);
+
+    const ProcessResult run = run_program(SCRAMBLER_PATH, {tree.root}, kEnterTwice);
+
+    EXPECT_EQ(run.exit_status, 0);
+    const size_t expected_assets = (kEntries + kEntries / kAssets - 1) / (kEntries / kAssets);
+    EXPECT_EQ(count_of(run.output, ".txt ...done.\n"), expected_assets);
+    EXPECT_EQ(count_of(run.output, "error."), 0u);
+    const std::vector<std::string> names = list_names(tree.root);
+    EXPECT_EQ(names.size(), kEntries + expected_assets);
+    EXPECT_TRUE(temporaries(names).empty());
+    EXPECT_EQ(read_file(tree.path("_o_t000000.txt")), scrambled(std::string("t000000.txt", 11)));
+}
+
+// Links that loop, or lead out of the tree, must not make the walk go round
+// forever or write anywhere outside the tree. A copy's name that is a link
+// to a file outside is replaced inside the tree, never written through.
+TEST(FaultInjection, LinkLoopsAndLinksLeadingOutOfTheTree) {
+    ScratchDir scratch;
+    const std::string tree = scratch.path("tree");
+    const std::string outside = scratch.path("outside");
+    ASSERT_TRUE(make_dir(tree));
+    ASSERT_TRUE(make_dir(outside));
+    ASSERT_TRUE(make_dir(tree + "/sub"));
+    ASSERT_TRUE(write_file(tree + "/a.txt", "alpha"));
+    ASSERT_TRUE(write_file(tree + "/sub/b.txt", "bravo"));
+    ASSERT_TRUE(write_file(outside + "/victim.txt", "precious"));
+    ASSERT_TRUE(write_file(outside + "/c.txt", "charlie"));
+    ASSERT_EQ(symlink("..", (tree + "/sub/up").c_str()), 0);
+    ASSERT_EQ(symlink("loop.txt", (tree + "/sub/loop.txt").c_str()), 0);
+    ASSERT_EQ(symlink("../../outside", (tree + "/sub/out").c_str()), 0);
+    ASSERT_EQ(symlink("../outside/victim.txt", (tree + "/_o_a.txt").c_str()), 0);
+
+    const ProcessResult run = run_program(SCRAMBLER_PATH, {tree}, kEnterTwice);
+
+    // The self-link is no file to read: its one "error." sets the status.
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_EQ(run.output, "press enter to start...a.txt ...done.\nb.txt ...done.\nloop.txt ...error.\n"
+                          "successful.\npress enter key.\n");
+    EXPECT_EQ(list_names(outside), (std::vector<std::string>{"c.txt", "victim.txt"}));
+    EXPECT_EQ(read_file(outside + "/victim.txt"), "precious");
+    EXPECT_EQ(read_file(outside + "/c.txt"), "charlie");
+    struct stat copy;
+    ASSERT_EQ(lstat((tree + "/_o_a.txt").c_str(), &copy), 0);
+    EXPECT_TRUE(S_ISREG(copy.st_mode));
+    EXPECT_EQ(read_file(tree + "/_o_a.txt"), scrambled("alpha"));
+    EXPECT_EQ(read_file(tree + "/sub/_o_b.txt"), scrambled("bravo"));
+    EXPECT_TRUE(temporaries(list_names(tree)).empty());
+    EXPECT_TRUE(temporaries(list_names(tree + "/sub")).empty());
+}
+
+#endif
