@@ -4,8 +4,6 @@
 
 #include "common/platform.h"
 
-namespace {
-
 TEST(EntryName, RefusesNamesThatLeaveTheDirectoryOrNameADevice) {
     for (const char* name : {"/etc/passwd", "\\x", "C:x", "a:b", "x::$DATA", "..", "../x", "a/../../x",
                              "a\\..\\x", "sub/..", "a\tb", "a\x7F", "\x1b[2J", "CON", "con.txt",
@@ -25,5 +23,3 @@ TEST(EntryName, BothSeparatorsBecomeThePlatformOne) {
     const std::string sep(1, kPathSeparator);
     EXPECT_EQ(entry_name_to_path("a\\b/c.txt"), "a" + sep + "b" + sep + "c.txt");
 }
-
-}  // namespace

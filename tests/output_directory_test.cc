@@ -7,6 +7,8 @@ namespace {
 bool no_lead_bytes(unsigned char) { return false; }
 bool shift_jis_lead_byte(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
 
+}  // namespace
+
 TEST(OutputDirectory, TakesOffTheLastComponentsExtension) {
     const std::pair<std::string, std::string> cases[] = {
         {"C:\\games\\data.pak", "C:\\games\\data"}, {"data.pak", "data"},
@@ -39,5 +41,3 @@ TEST(OutputDirectory, CutsDirectoryAndBaseToTheirLimitOnACharacterBoundary) {
     const std::string long_directory = std::string(300, 'd') + "/a.pak";
     EXPECT_EQ(derive_output_directory(long_directory, no_lead_bytes), std::string(255, 'd') + "a");
 }
-
-}  // namespace

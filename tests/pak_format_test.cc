@@ -5,8 +5,6 @@
 #include "pak_writer.h"
 #include "test_support.h"
 
-namespace {
-
 TEST(PakFormat, DescramblesTheStoredName) {
     char name[kPakNameSize];
     name[0] = 0x61, name[1] = 0x63, name[2] = 0x61, name[3] = 0x03;
@@ -19,6 +17,7 @@ TEST(PakFormat, DescramblesTheStoredName) {
 // blocks must come back whole and in order.
 TEST(PakFormat, ReadsALargeDirectoryAcrossBlocks) {
     std::vector<PakItem> items;
+    items.reserve(2500);
     for (int i = 0; i < 2500; ++i) items.push_back({"file" + std::to_string(i), std::string(static_cast<size_t>(i % 3), 'x')});
     const std::string bytes = make_pak(items);
     ScratchDir scratch;
@@ -34,5 +33,3 @@ TEST(PakFormat, ReadsALargeDirectoryAcrossBlocks) {
     EXPECT_EQ(entries[2499].size, 2499 % 3);
     EXPECT_EQ(entries[1].offset, 8 + 264 * 2500);
 }
-
-}  // namespace

@@ -35,6 +35,8 @@ Outcome unpack_bytes(const ScratchDir& scratch, const std::string& bytes) {
 
 const char* const kPress = "press enter key.\n";
 
+}  // namespace
+
 TEST(RunUnpacker, ReportsEachRangeIn32BitHexAndWritesEveryEntry) {
     ScratchDir scratch;
     make_dir(scratch.path("a"));
@@ -175,7 +177,7 @@ TEST(RunUnpacker, WriteFailureStopsTheRunAndKeepsTheOldFile) {
     rlimit saved;
     getrlimit(RLIMIT_FSIZE, &saved);
     rlimit small = saved;
-    small.rlim_cur = 64 * 1024;
+    small.rlim_cur = rlim_t{64} * 1024;
     auto previous = std::signal(SIGXFSZ, SIG_IGN);
     setrlimit(RLIMIT_FSIZE, &small);
     Outcome run = unpack(scratch.path("a.pak"));
@@ -187,5 +189,3 @@ TEST(RunUnpacker, WriteFailureStopsTheRunAndKeepsTheOldFile) {
     EXPECT_EQ(read_file(scratch.path("a/big")), "old");
 }
 #endif
-
-}  // namespace

@@ -12,6 +12,8 @@ namespace {
 const std::string kSamplePath =
     (std::filesystem::path(__FILE__).parent_path().parent_path() / "examples" / "sample.pak").string();
 
+}  // namespace
+
 TEST(UnpackerProcess, EndsSilentlyOnAWrongArgumentCountOrAnUnopenableArchive) {
     ScratchDir scratch;
     make_dir(scratch.path("dir.pak"));
@@ -47,5 +49,3 @@ TEST(UnpackerProcess, UnpacksTheSampleAndReportsErrorsWithStatusOne) {
 
 // Writes examples/sample.pak from the items above; run on purpose only.
 TEST(UnpackerProcess, DISABLED_WriteSample) { ASSERT_TRUE(write_file(kSamplePath, make_pak(sample_pak_items()))); }
-
-}  // namespace

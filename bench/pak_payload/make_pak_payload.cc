@@ -37,18 +37,23 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string directory = argv[1];
-    const int count = std::atoi(argv[2]);
-    const int64_t size = std::atoll(argv[3]);
-    if (count <= 0 || size <= 0 || 8 + 264 * static_cast<int64_t>(count) + count * size > INT32_MAX) {
+    char* count_end = nullptr;
+    char* size_end = nullptr;
+    const long long count = std::strtoll(argv[2], &count_end, 10);
+    const long long size = std::strtoll(argv[3], &size_end, 10);
+    // Offsets are signed 32-bit, so the whole archive must stay below 2 GiB.
+    const bool fits = count > 0 && size > 0 && count <= INT32_MAX / 264 && size <= INT32_MAX &&
+                      8 + 264 * count + count * size <= INT32_MAX;
+    if (*count_end != '\0' || *size_end != '\0' || !fits) {
         std::fprintf(stderr, "make_pak_payload: the archive must stay below 2 GiB\n");
         return 2;
     }
 
     FILE* archive = std::fopen((directory + "/payload.pak").c_str(), "wb");
     if (archive == nullptr) return 1;
-    bool ok = write_all(archive, pak_header(count).data(), 8);
+    bool ok = write_all(archive, pak_header(static_cast<int32_t>(count)).data(), 8);
     const int64_t data_start = 8 + 264 * static_cast<int64_t>(count);
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0; i < static_cast<int>(count); ++i) {
         std::string record = pak_record(file_name(i), static_cast<int32_t>(size),
                                         static_cast<int32_t>(data_start + i * size));
         ok = ok && write_all(archive, record.data(), record.size());
@@ -56,7 +61,7 @@ int main(int argc, char** argv) {
 
     std::vector<char> block(1 << 20);
     uint64_t state = 0x9E3779B97F4A7C15ull;
-    for (int i = 0; i < count && ok; ++i) {
+    for (int i = 0; i < static_cast<int>(count) && ok; ++i) {
         FILE* file = std::fopen((directory + "/files/" + file_name(i)).c_str(), "wb");
         if (file == nullptr) return 1;
         for (int64_t left = size; left > 0 && ok;) {
