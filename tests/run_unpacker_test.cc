@@ -1,0 +1,191 @@
+#include "unpacker/run_unpacker.h"
+
+#include <gtest/gtest.h>
+
+#include "pak_writer.h"
+#include "test_support.h"
+
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#endif
+
+namespace {
+
+struct Outcome {
+    int status;
+    std::string output;
+    std::string unread;  // input left after the pause
+};
+
+Outcome unpack(const std::string& archive_path) {
+    CapturedConsole console("\nrest");
+    int status = call_driver(run_unpacker, console.console, {archive_path});
+    return {status, console.output(), console.unread_input()};
+}
+
+// The archive as a.pak in `scratch`, unpacked into scratch/a.
+Outcome unpack_bytes(const ScratchDir& scratch, const std::string& bytes) {
+    write_file(scratch.path("a.pak"), bytes);
+    return unpack(scratch.path("a.pak"));
+}
+
+const char* const kPress = "press enter key.\n";
+
+}  // namespace
+
+TEST(RunUnpacker, ReportsEachRangeIn32BitHexAndWritesEveryEntry) {
+    ScratchDir scratch;
+    make_dir(scratch.path("a"));
+    make_dir(scratch.path("a/sub"));
+    const int32_t data = 8 + 264 * 4;
+    Outcome run = unpack_bytes(scratch, pak_header(4) + pak_record("a.txt", 5, data) + pak_record("zero", 0, 0) +
+                                        pak_record("neg", 0, -1) + pak_record("sub\\b.bin", 3, data + 5) +
+                                        "hello" + "xyz");
+    EXPECT_EQ(run.output, "files: 4\n00000428 - 0000042C: a.txt ...done.\n00000000 - FFFFFFFF: zero ...done.\n"
+                          "FFFFFFFF - FFFFFFFE: neg ...done.\n0000042D - 0000042F: sub\\b.bin ...done.\n"
+                          "successful.\npress enter key.\n");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.unread, "rest");
+    EXPECT_EQ(list_names(scratch.path("a")), (std::vector<std::string>{"a.txt", "neg", "sub", "zero"}));
+    EXPECT_EQ(read_file(scratch.path("a/a.txt")), "hello");
+    EXPECT_EQ(read_file(scratch.path("a/sub/b.bin")), "xyz");
+    EXPECT_EQ(read_file(scratch.path("a/zero")), "");
+}
+
+TEST(RunUnpacker, EmptyDirectoryStillCreatesTheOutputDirectory) {
+    for (int32_t count : {0, -5}) {
+        ScratchDir scratch;
+        Outcome run = unpack_bytes(scratch, pak_header(count) + "junk");
+        EXPECT_EQ(run.output, "files: " + std::to_string(count) + "\nsuccessful.\npress enter key.\n");
+        EXPECT_EQ(run.status, 0);
+        EXPECT_TRUE(list_names(scratch.path("a")).empty());
+    }
+}
+
+TEST(RunUnpacker, LaterDuplicatesAndRerunsOverwrite) {
+    ScratchDir scratch;
+    const std::string archive = make_pak({{"x", "first"}, {"x", "second"}, {"y", "why"}});
+    write_file(scratch.path("set.old.pak"), archive);
+    EXPECT_EQ(unpack(scratch.path("set.old.pak")).status, 0);
+    EXPECT_EQ(read_file(scratch.path("set.old/x")), "second");
+    write_file(scratch.path("set.old/y"), "changed since");
+    EXPECT_EQ(unpack(scratch.path("set.old.pak")).status, 0);
+    EXPECT_EQ(read_file(scratch.path("set.old/y")), "why");
+    EXPECT_EQ(list_names(scratch.path("set.old")), (std::vector<std::string>{"x", "y"}));
+}
+
+TEST(RunUnpacker, StopsAtTheFirstEntryThatCannotBeOpened) {
+    struct Case { std::string archive_name; std::string bad_name; std::string output_directory; };
+    const Case cases[] = {
+        {"a.pak", "nosub/x", "a"},  // no subdirectory is ever created
+        {"a.pak", "", "a"},         {"a.pak", "dir/", "a"},
+        {"archive", "x", "archive"},  // the output directory would be the archive itself
+        {".pak", "x", ".pak"},
+    };
+    for (const Case& c : cases) {
+        ScratchDir scratch;
+        const std::string archive = make_pak({{"first", "1"}, {c.bad_name, "2"}, {"last", "3"}});
+        write_file(scratch.path(c.archive_name), archive);
+        Outcome run = unpack(scratch.path(c.archive_name));
+        EXPECT_EQ(run.status, 1);
+        const std::string ranges = "files: 3\n00000320 - 00000320: first ...";
+        if (c.archive_name == "a.pak") {
+            EXPECT_EQ(run.output, ranges + "done.\n00000321 - 00000321: " + c.bad_name + " ...\nfile open error.\n" + kPress);
+            EXPECT_EQ(list_names(scratch.path("a")), (std::vector<std::string>{"first"}));
+        } else {
+            EXPECT_EQ(run.output, ranges + "\nfile open error.\n" + kPress);
+            EXPECT_EQ(read_file(scratch.path(c.archive_name)), archive);
+        }
+    }
+}
+
+TEST(RunUnpacker, HostileArchivesCreateNothing) {
+    struct Case { std::string bytes; std::string output; };
+    const std::string unsafe1 = std::string("files: 1\nunsafe file name in entry 1\n") + kPress;
+    const std::string broken = std::string("broken PAK file\n") + kPress;
+    const Case cases[] = {
+        {make_pak({{"../evil", "x"}}), unsafe1},
+        {make_pak({{"sub\\..\\..\\evil", "x"}}), unsafe1},
+        {make_pak({{"/tmp/evil", "x"}}), unsafe1},
+        {make_pak({{"Aux.txt", "x"}}), unsafe1},
+        {make_pak({{"ok", "1"}, {"..\\evil", "x"}}), "files: 2\nunsafe file name in entry 2\n" + std::string(kPress)},
+        // Within an entry a broken region counts before an unsafe name, and
+        // the first failing entry decides.
+        {pak_header(1) + pak_record("../evil", 5, 1000), "files: 1\n" + broken},
+        {pak_header(2) + pak_record("../evil", 0, 0) + pak_record("x", 5, 1000), "files: 2\nunsafe file name in entry 1\n" + std::string(kPress)},
+        {pak_header(2) + pak_record("ok", 0, 0) + pak_record(std::string(256, 'n'), 0, 0), "files: 2\n" + broken},
+        {pak_header(1) + pak_record("x", 1, -4) + "d", "files: 1\n" + broken},
+        {pak_header(1) + pak_record("x", 2, 272) + "d", "files: 1\n" + broken},
+        {pak_header(0x7FFFFFFF) + pak_record("x", 0, 0), "files: 2147483647\n" + broken},
+        {pak_header(2) + pak_record("x", 0, 0), "files: 2\n" + broken},
+        {"PAK0\1", broken},
+        {"PAKO" + pak_header(0).substr(4), std::string("It isn't PAK file\n") + kPress},
+        {"pak0" + pak_header(0).substr(4), std::string("It isn't PAK file\n") + kPress},
+        {std::string("PAK\0", 4) + pak_header(0).substr(4), std::string("It isn't PAK file\n") + kPress},
+    };
+    for (const Case& c : cases) {
+        ScratchDir scratch;
+        write_file(scratch.path("evil"), "sentinel");
+        Outcome run = unpack_bytes(scratch, c.bytes);
+        EXPECT_EQ(run.output, c.output);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.unread, "rest");
+        EXPECT_EQ(list_names(scratch.root), (std::vector<std::string>{"a.pak", "evil"}));
+        EXPECT_EQ(read_file(scratch.path("evil")), "sentinel");
+    }
+}
+
+TEST(RunUnpacker, EveryTruncationOfAValidArchiveIsRefusedCleanly) {
+    const std::string archive = make_pak({{"one", "first file"}, {"two", ""}, {"three", "last file's data"}});
+    for (size_t length = 0; length < archive.size(); ++length) {
+        ScratchDir scratch;
+        Outcome run = unpack_bytes(scratch, archive.substr(0, length));
+        const std::string ending = length < 4 ? "It isn't PAK file\n" : "broken PAK file\n";
+        ASSERT_EQ(run.output, (length < 8 ? "" : "files: 3\n") + ending + kPress) << length;
+        ASSERT_EQ(list_names(scratch.root), (std::vector<std::string>{"a.pak"})) << length;
+    }
+}
+
+#ifndef _WIN32
+TEST(RunUnpacker, NeverWritesThroughASymbolicLink) {
+    ScratchDir scratch;
+    write_file(scratch.path("evil"), "sentinel");
+    make_dir(scratch.path("outside"));
+    make_dir(scratch.path("real"));
+    ASSERT_EQ(symlink("real", scratch.path("a").c_str()), 0);  // the user's own link is followed
+    ASSERT_EQ(symlink("../evil", scratch.path("real/x").c_str()), 0);
+    ASSERT_EQ(symlink("../outside", scratch.path("real/sub").c_str()), 0);
+    Outcome run = unpack_bytes(scratch, make_pak({{"x", "data"}, {"sub/y", "y"}}));
+    EXPECT_EQ(run.output, "files: 2\n00000218 - 0000021B: x ...done.\n0000021C - 0000021C: sub/y ...\nfile open error.\n" + std::string(kPress));
+    struct stat info;
+    ASSERT_EQ(lstat(scratch.path("real/x").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+    EXPECT_EQ(read_file(scratch.path("real/x")), "data");
+    EXPECT_EQ(read_file(scratch.path("evil")), "sentinel");
+    EXPECT_TRUE(list_names(scratch.path("outside")).empty());
+}
+
+TEST(RunUnpacker, WriteFailureStopsTheRunAndKeepsTheOldFile) {
+    ScratchDir scratch;
+    make_dir(scratch.path("a"));
+    write_file(scratch.path("a/big"), "old");
+    write_file(scratch.path("a.pak"), make_pak({{"big", std::string(1 << 20, 'b')}, {"after", "z"}}));
+    rlimit saved;
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit small = saved;
+    small.rlim_cur = rlim_t{64} * 1024;
+    auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &small);
+    Outcome run = unpack(scratch.path("a.pak"));
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_EQ(run.output, "files: 2\n00000218 - 00100217: big ...\nfile write error.\n" + std::string(kPress));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(list_names(scratch.path("a")), (std::vector<std::string>{"big"}));
+    EXPECT_EQ(read_file(scratch.path("a/big")), "old");
+}
+#endif

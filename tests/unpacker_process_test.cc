@@ -1,0 +1,51 @@
+// The real unpacker program, run as a process.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "pak_writer.h"
+#include "test_support.h"
+
+namespace {
+
+const std::string kSamplePath =
+    (std::filesystem::path(__FILE__).parent_path().parent_path() / "examples" / "sample.pak").string();
+
+}  // namespace
+
+TEST(UnpackerProcess, EndsSilentlyOnAWrongArgumentCountOrAnUnopenableArchive) {
+    ScratchDir scratch;
+    make_dir(scratch.path("dir.pak"));
+    const std::pair<std::vector<std::string>, int> cases[] = {
+        {{}, 2}, {{"a.pak", "b.pak"}, 2}, {{scratch.path("missing.pak")}, 1}, {{scratch.path("dir.pak")}, 1}};
+    for (const auto& [arguments, status] : cases) {
+        ProcessResult result = run_program(UNPACKER_PATH, arguments, "\n");
+        EXPECT_EQ(result.exit_status, status);
+        EXPECT_EQ(result.output, "");
+    }
+    EXPECT_EQ(list_names(scratch.root), (std::vector<std::string>{"dir.pak"}));
+}
+
+TEST(UnpackerProcess, UnpacksTheSampleAndReportsErrorsWithStatusOne) {
+    bool read_ok = false;
+    const std::string sample = read_file(kSamplePath, &read_ok);
+    ASSERT_TRUE(read_ok) << kSamplePath;
+    EXPECT_EQ(sample, make_pak(sample_pak_items())) << "regenerate with --gtest_also_run_disabled_tests";
+    ScratchDir scratch;
+    write_file(scratch.path("sample.pak"), sample);
+    ProcessResult result = run_program(UNPACKER_PATH, {scratch.path("sample.pak")}, "");
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(result.output, "files: 3\n00000320 - 00000339: readme.txt ...done.\n"
+                             "0000033A - 00000348: level1.map ...done.\n00000349 - 00000348: empty.dat ...done.\n"
+                             "successful.\npress enter key.\n");
+    EXPECT_EQ(read_file(scratch.path("sample/level1.map")), "####\n#..#\n####\n");
+
+    write_file(scratch.path("bad.pak"), "not an archive");
+    result = run_program(UNPACKER_PATH, {scratch.path("bad.pak")}, "");
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_EQ(result.output, "It isn't PAK file\npress enter key.\n");
+}
+
+// Writes examples/sample.pak from the items above; run on purpose only.
+TEST(UnpackerProcess, DISABLED_WriteSample) { ASSERT_TRUE(write_file(kSamplePath, make_pak(sample_pak_items()))); }

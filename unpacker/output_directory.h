@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Tells whether a byte starts a double-byte character; the real program
+// passes the active code page's rule, tests pass one with lead bytes.
+using LeadByteTest = bool (*)(unsigned char byte);
+
+// The directory an archive unpacks into: its path with the extension of the
+// last component taken off, so C:\games\data.pak gives C:\games\data and
+// set.old.pak gives set.old. The path splits into drive ("X:"), directory
+// (up to the last '\' or '/'), base name (up to its last '.') and extension;
+// the first three are joined. A lead byte and the byte after it are one
+// character, never taken as '\', '/' or '.'. Directory and base name are
+// each cut to at most 255 bytes, never between a lead byte and its partner.
+// A base name that would be empty or only dots (".pak", "..pak") keeps the
+// whole last component instead, so the result is the archive's own path and
+// can never be the parent directory or the root by accident.
+std::string derive_output_directory(std::string_view archive_path, LeadByteTest is_lead);
