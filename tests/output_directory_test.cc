@@ -31,7 +31,7 @@ TEST(OutputDirectory, KeepsDoubleByteCharactersWhole) {
     EXPECT_EQ(derive_output_directory("\x95\x5C" "a.pak", no_lead_bytes), "\x95\x5C" "a");
 }
 
-TEST(OutputDirectory, CutsDirectoryAndBaseToTheirLimitOnACharacterBoundary) {
+TEST(OutputDirectory, CutsTheBaseNameOnACharacterBoundaryButNeverTheDirectory) {
     const std::string long_base(300, 'b');
     EXPECT_EQ(derive_output_directory("d/" + long_base + ".pak", no_lead_bytes), "d/" + std::string(255, 'b'));
     // A pair would straddle byte 255: the lead byte goes too.
@@ -39,5 +39,6 @@ TEST(OutputDirectory, CutsDirectoryAndBaseToTheirLimitOnACharacterBoundary) {
     EXPECT_EQ(derive_output_directory(straddling, shift_jis_lead_byte), std::string(254, 'b'));
     EXPECT_EQ(derive_output_directory(straddling, no_lead_bytes), std::string(254, 'b') + "\x88");
     const std::string long_directory = std::string(300, 'd') + "/a.pak";
-    EXPECT_EQ(derive_output_directory(long_directory, no_lead_bytes), std::string(255, 'd') + "a");
+    // A cut directory would be another folder: it stays whole.
+    EXPECT_EQ(derive_output_directory(long_directory, no_lead_bytes), std::string(300, 'd') + "/a");
 }

@@ -59,8 +59,11 @@ std::string derive_output_directory(std::string_view archive_path, LeadByteTest 
         if (!is_only_dots(before_dot)) base = before_dot;
     }
 
+    // The directory part is never cut: a shortened one would name some other
+    // folder, and the output would land there. A path too long for the
+    // system fails when the directory is made, like any other.
     std::string result(drive);
-    result += cut_to_limit(directory, is_lead);
+    result += directory;
     result += cut_to_limit(base, is_lead);
     return result;
 }

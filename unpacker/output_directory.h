@@ -12,8 +12,9 @@ using LeadByteTest = bool (*)(unsigned char byte);
 // set.old.pak gives set.old. The path splits into drive ("X:"), directory
 // (up to the last '\' or '/'), base name (up to its last '.') and extension;
 // the first three are joined. A lead byte and the byte after it are one
-// character, never taken as '\', '/' or '.'. Directory and base name are
-// each cut to at most 255 bytes, never between a lead byte and its partner.
+// character, never taken as '\', '/' or '.'. The base name is cut to at
+// most 255 bytes, never between a lead byte and its partner; the directory
+// is kept whole, since a cut one would lead somewhere else.
 // A base name that would be empty or only dots (".pak", "..pak") keeps the
 // whole last component instead, so the result is the archive's own path and
 // can never be the parent directory or the root by accident.
