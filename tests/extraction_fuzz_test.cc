@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <random>
@@ -136,8 +137,10 @@ GeneratedArchive generate(uint32_t seed) {
                 archive.bytes.resize(random() % (archive.bytes.size() + 1));
                 break;
             case 5:  // a few bytes flipped anywhere
-                for (int i = 0; i < 3 && !archive.bytes.empty(); ++i)
-                    archive.bytes[random() % archive.bytes.size()] ^= static_cast<char>(1u << (random() % 8));
+                for (int i = 0; i < 3 && !archive.bytes.empty(); ++i) {
+                    char& byte = archive.bytes[random() % archive.bytes.size()];
+                    byte = static_cast<char>(static_cast<unsigned char>(byte) ^ (1u << (random() % 8)));
+                }
                 break;
             default:  // a name with a subdirectory, which must already exist
                 if (!archive.entries.empty()) {
@@ -230,7 +233,7 @@ int check_transcript(const GeneratedArchive& archive, const ProcessResult& run) 
         return 0;
     }
     if (rest.rfind("unsafe file name in entry ", 0) == 0) {
-        const int number = std::atoi(rest.c_str() + 26);
+        const long number = std::strtol(rest.c_str() + 26, nullptr, 10);
         EXPECT_GE(number, 1);
         EXPECT_LE(static_cast<size_t>(number), archive.entries.size());
         EXPECT_EQ(rest, "unsafe file name in entry " + std::to_string(number) + "\n" + press);
