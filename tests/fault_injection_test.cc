@@ -47,12 +47,6 @@ std::vector<std::string> temporaries(const std::vector<std::string>& names) {
     return found;
 }
 
-size_t count_of(const std::string& text, const std::string& piece) {
-    size_t count = 0;
-    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++count;
-    return count;
-}
-
 }  // namespace
 
 // A directory standing where a copy would go is a fault of that one file:
@@ -79,6 +73,12 @@ TEST(FaultInjection, DestinationThatIsADirectoryIsLeftAlone) {
 #ifndef _WIN32
 
 namespace {
+
+size_t count_of(const std::string& text, const std::string& piece) {
+    size_t count = 0;
+    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++count;
+    return count;
+}
 
 // Runs the scrambler on `directory` with its files capped at `limit` bytes.
 ProcessResult run_with_file_size_limit(const std::string& directory, rlim_t limit) {
