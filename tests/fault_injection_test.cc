@@ -47,12 +47,6 @@ std::vector<std::string> temporaries(const std::vector<std::string>& names) {
     return found;
 }
 
-size_t count_of(const std::string& text, const std::string& piece) {
-    size_t count = 0;
-    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++count;
-    return count;
-}
-
 }  // namespace
 
 // A directory standing where a copy would go is a fault of that one file:
@@ -80,60 +74,16 @@ TEST(FaultInjection, DestinationThatIsADirectoryIsLeftAlone) {
 
 namespace {
 
-// Runs the scrambler on `directory` in a child whose files may not grow past
-// `limit` bytes, the way a full disk or a quota stops a write. SIGXFSZ is
-// ignored so that the write fails with an error instead of killing the child.
-ProcessResult run_with_file_size_limit(const std::string& directory, rlim_t limit) {
-    ScratchDir console;
-    const std::string input_path = console.path("stdin");
-    const std::string output_path = console.path("stdout");
-    write_file(input_path, kEnterTwice);
-    const pid_t child = fork();
-    if (child == 0) {
-        const int in = open(input_path.c_str(), O_RDONLY);
-        const int out = open(output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (in < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0) _exit(126);
-        std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit cap{limit, limit};
-        if (setrlimit(RLIMIT_FSIZE, &cap) != 0) _exit(126);
-        std::string program = SCRAMBLER_PATH;
-        std::string argument = directory;
-        char* argv[] = {program.data(), argument.data(), nullptr};
-        execv(program.c_str(), argv);
-        _exit(127);
-    }
-    ProcessResult result;
-    int status = 0;
-    waitpid(child, &status, 0);
-    result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    result.output = read_file(output_path);
-    return result;
+size_t count_of(const std::string& text, const std::string& piece) {
+    size_t count = 0;
+    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++count;
+    return count;
 }
 
-// Points the scratch folders made while it lives at memory (/dev/shm) where
-// the system offers it: making and removing 100,000 entries on a slow disk
-// takes far longer than the run under test, whose speed is what matters.
-struct ScratchInMemory {
-    ScratchInMemory() {
-        const char* before = std::getenv("TMPDIR");
-        had_before = before != nullptr;
-        if (had_before) saved = before;
-        struct stat shm;
-        if (stat("/dev/shm", &shm) == 0 && S_ISDIR(shm.st_mode) && access("/dev/shm", W_OK) == 0)
-            setenv("TMPDIR", "/dev/shm", 1);
-    }
-    ~ScratchInMemory() {
-        if (had_before) {
-            setenv("TMPDIR", saved.c_str(), 1);
-        } else {
-            unsetenv("TMPDIR");
-        }
-    }
-    ScratchInMemory(const ScratchInMemory&) = delete;
-    ScratchInMemory& operator=(const ScratchInMemory&) = delete;
-    bool had_before = false;
-    std::string saved;
-};
+// Runs the scrambler on `directory` with its files capped at `limit` bytes.
+ProcessResult run_with_file_size_limit(const std::string& directory, rlim_t limit) {
+    return run_program_with_file_size_limit(SCRAMBLER_PATH, {directory}, kEnterTwice, limit);
+}
 
 // The entries of the directory open as `directory_fd`, "." and ".." left out.
 std::vector<std::string> names_at(int directory_fd) {

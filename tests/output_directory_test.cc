@@ -41,4 +41,8 @@ TEST(OutputDirectory, CutsTheBaseNameOnACharacterBoundaryButNeverTheDirectory) {
     const std::string long_directory = std::string(300, 'd') + "/a.pak";
     // A cut directory would be another folder: it stays whole.
     EXPECT_EQ(derive_output_directory(long_directory, no_lead_bytes), std::string(300, 'd') + "/a");
+    // A cut that leaves only dots would be the archive's own folder on
+    // Windows, which drops trailing dots: the whole name is kept.
+    const std::string dots_then_pair = std::string(254, '.') + "\x82\xA0";
+    EXPECT_EQ(derive_output_directory("d\\" + dots_then_pair, shift_jis_lead_byte), "d\\" + dots_then_pair);
 }

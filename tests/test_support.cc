@@ -7,8 +7,12 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
 #endif
 
 namespace fs = std::filesystem;
@@ -118,8 +122,12 @@ std::string CapturedConsole::unread_input() { return read_rest(console.in); }
 
 #ifndef _WIN32
 
-ProcessResult run_program(const std::string& program, const std::vector<std::string>& arguments,
-                          const std::string& typed) {
+namespace {
+
+// Runs `program` in a child; `file_size_limit` above 0 caps the size of any
+// file the child writes, with SIGXFSZ ignored so that the write fails.
+ProcessResult run_child(const std::string& program, const std::vector<std::string>& arguments,
+                        const std::string& typed, rlim_t file_size_limit) {
     ProcessResult result;
     ScratchDir scratch;
     const std::string input_path = scratch.path("stdin");
@@ -129,8 +137,12 @@ ProcessResult run_program(const std::string& program, const std::vector<std::str
     if (child == 0) {
         const int in = open(input_path.c_str(), O_RDONLY);
         const int out = open(output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(in, 0);
-        dup2(out, 1);
+        if (in < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0) _exit(126);
+        if (file_size_limit > 0) {
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit cap{file_size_limit, file_size_limit};
+            if (setrlimit(RLIMIT_FSIZE, &cap) != 0) _exit(126);
+        }
         std::vector<char*> argv;
         std::vector<std::string> storage{program};
         storage.insert(storage.end(), arguments.begin(), arguments.end());
@@ -145,6 +157,35 @@ ProcessResult run_program(const std::string& program, const std::vector<std::str
     result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     result.output = read_file(output_path);
     return result;
+}
+
+}  // namespace
+
+ProcessResult run_program(const std::string& program, const std::vector<std::string>& arguments,
+                          const std::string& typed) {
+    return run_child(program, arguments, typed, 0);
+}
+
+ProcessResult run_program_with_file_size_limit(const std::string& program, const std::vector<std::string>& arguments,
+                                               const std::string& typed, rlim_t limit) {
+    return run_child(program, arguments, typed, limit);
+}
+
+ScratchInMemory::ScratchInMemory() {
+    const char* before = std::getenv("TMPDIR");
+    had_before = before != nullptr;
+    if (had_before) saved = before;
+    struct stat shm;
+    if (stat("/dev/shm", &shm) == 0 && S_ISDIR(shm.st_mode) && access("/dev/shm", W_OK) == 0)
+        setenv("TMPDIR", "/dev/shm", 1);
+}
+
+ScratchInMemory::~ScratchInMemory() {
+    if (had_before) {
+        setenv("TMPDIR", saved.c_str(), 1);
+    } else {
+        unsetenv("TMPDIR");
+    }
 }
 
 #else

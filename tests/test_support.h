@@ -9,6 +9,10 @@
 
 #include "common/console.h"
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
+
 // A fresh folder under the system's temporary directory, removed with all
 // its contents by the destructor.
 struct ScratchDir {
@@ -50,6 +54,26 @@ struct ProcessResult {
 // standard output collected.
 ProcessResult run_program(const std::string& program, const std::vector<std::string>& arguments,
                           const std::string& typed);
+
+#ifndef _WIN32
+// As run_program, with every file the program writes capped at `limit`
+// bytes the way a full disk or a quota stops a write; SIGXFSZ is ignored so
+// that the write fails with an error instead of killing the program.
+ProcessResult run_program_with_file_size_limit(const std::string& program, const std::vector<std::string>& arguments,
+                                               const std::string& typed, rlim_t limit);
+
+// Points the scratch folders made while it lives at memory (/dev/shm) where
+// the system offers it: making and removing many thousands of files on a
+// slow disk takes far longer than the run under test.
+struct ScratchInMemory {
+    ScratchInMemory();
+    ~ScratchInMemory();
+    ScratchInMemory(const ScratchInMemory&) = delete;
+    ScratchInMemory& operator=(const ScratchInMemory&) = delete;
+    bool had_before = false;
+    std::string saved;
+};
+#endif
 
 // Calls a driver the way main does: argv[0] is the program's name.
 template <typename Driver>

@@ -62,8 +62,13 @@ std::string derive_output_directory(std::string_view archive_path, LeadByteTest 
     // The directory part is never cut: a shortened one would name some other
     // folder, and the output would land there. A path too long for the
     // system fails when the directory is made, like any other.
+    std::string_view kept = cut_to_limit(base, is_lead);
+    // A cut can leave only dots, which Windows drops from the end of a name,
+    // so the output would land in the archive's own folder: the whole name
+    // is kept then, as for a bare extension.
+    if (is_only_dots(kept)) kept = last_component;
     std::string result(drive);
     result += directory;
-    result += cut_to_limit(base, is_lead);
+    result += kept;
     return result;
 }

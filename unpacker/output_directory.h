@@ -16,6 +16,7 @@ using LeadByteTest = bool (*)(unsigned char byte);
 // most 255 bytes, never between a lead byte and its partner; the directory
 // is kept whole, since a cut one would lead somewhere else.
 // A base name that would be empty or only dots (".pak", "..pak") keeps the
-// whole last component instead, so the result is the archive's own path and
-// can never be the parent directory or the root by accident.
+// whole last component instead, and so does a base name that the cut leaves
+// as only dots, so the result is the archive's own path and can never be the
+// parent directory, the archive's folder or the root by accident.
 std::string derive_output_directory(std::string_view archive_path, LeadByteTest is_lead);

@@ -60,7 +60,8 @@ PakStatus read_pak_directory(InputFile& archive, int32_t count, int64_t file_siz
 
     size_t total = static_cast<size_t>(count);
     entries.resize(total);
-    std::vector<unsigned char> block(kEntriesPerBlock * kPakEntrySize);
+    // No bigger than the directory: a small archive costs a small buffer.
+    std::vector<unsigned char> block((total < kEntriesPerBlock ? total : kEntriesPerBlock) * kPakEntrySize);
     for (size_t first = 0; first < total; first += kEntriesPerBlock) {
         size_t in_block = total - first < kEntriesPerBlock ? total - first : kEntriesPerBlock;
         size_t length = in_block * kPakEntrySize;

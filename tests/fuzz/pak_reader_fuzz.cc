@@ -1,0 +1,169 @@
+// Fuzz target for the archive reader and the entry name checks: the input is
+// a whole archive file. Archives come from anywhere, so beyond crashes and
+// timeouts it checks what the unpacker relies on: the header and directory
+// say exactly what the bytes hold, a directory read as sound fits in the
+// file, and a name passed as safe can reach nothing outside the output
+// directory.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/platform.h"
+#include "unpacker/entry_name.h"
+#include "unpacker/pak_format.h"
+
+#ifdef __linux__
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// Stops the run with a message naming the broken promise.
+void require(bool holds, const char* promise) {
+    if (holds) return;
+    std::fprintf(stderr, "pak_reader_fuzz: %s\n", promise);
+    std::abort();
+}
+
+// The reader takes a path, so each input becomes a file: an in-memory one
+// where the system has them, else one temporary file reused for every input.
+std::string store_input(const uint8_t* data, size_t size) {
+#ifdef __linux__
+    static const int fd = memfd_create("pak_reader_fuzz", 0);
+    if (fd >= 0) {
+        require(ftruncate(fd, 0) == 0, "input file emptied");
+        size_t done = 0;
+        while (done < size) {
+            const ssize_t put = pwrite(fd, data + done, size - done, static_cast<off_t>(done));
+            require(put > 0, "input file written");
+            done += static_cast<size_t>(put);
+        }
+        return "/proc/self/fd/" + std::to_string(fd);
+    }
+#endif
+    static const std::string path =
+        (std::filesystem::temp_directory_path() / ("pak_reader_fuzz-" + std::to_string(std::random_device{}()) + ".pak"))
+            .string();
+    FILE* file = std::fopen(path.c_str(), "wb");
+    require(file != nullptr, "input file created");
+    const bool written = size == 0 || std::fwrite(data, 1, size, file) == size;
+    require(std::fclose(file) == 0 && written, "input file written");
+    return path;
+}
+
+int32_t int32_at(const uint8_t* bytes) {
+    return static_cast<int32_t>(static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+                                static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24);
+}
+
+bool is_separator(char c) { return c == '/' || c == '\\'; }
+
+// Device names that Windows opens in every directory, whatever follows a dot.
+bool names_a_device(std::string_view component) {
+    std::string stem(component.substr(0, component.find('.')));
+    while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+    for (char& c : stem) c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+    if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL") return true;
+    return stem.size() == 4 && (stem.rfind("COM", 0) == 0 || stem.rfind("LPT", 0) == 0) && stem[3] >= '1' &&
+           stem[3] <= '9';
+}
+
+// The name rules written the slow, obvious way: whether `name` could reach
+// outside the output directory or open a device.
+bool reference_unsafe(std::string_view name) {
+    if (name.empty()) return false;
+    if (is_separator(name.front())) return true;
+    for (char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == ':' || byte < 0x20 || byte == 0x7F) return true;
+    }
+    size_t start = 0;
+    for (size_t at = 0; at <= name.size(); ++at) {
+        if (at < name.size() && !is_separator(name[at])) continue;
+        const std::string_view component = name.substr(start, at - start);
+        if (component == ".." || names_a_device(component)) return true;
+        start = at + 1;
+    }
+    return false;
+}
+
+// The path keeps every byte in place and only the separators change.
+void check_path(std::string_view name) {
+    const std::string path = entry_name_to_path(name);
+    require(path.size() == name.size(), "the path is as long as the name");
+    for (size_t i = 0; i < name.size(); ++i) {
+        if (is_separator(name[i])) {
+            require(path[i] == kPathSeparator, "both separators become the platform's");
+        } else {
+            require(path[i] == name[i], "other bytes are kept");
+        }
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    InputFile archive;
+    require(open_input_file(archive, store_input(data, size)), "the input opens");
+    const int64_t file_size = input_file_size(archive);
+    require(file_size == static_cast<int64_t>(size), "the size is the input's");
+
+    PakHeader header;
+    const PakStatus status = read_pak_header(archive, header);
+    const bool magic = size >= 4 && std::memcmp(data, "PAK0", 4) == 0;
+    if (!magic) {
+        require(status == PakStatus::not_pak, "anything but PAK0 is no archive");
+        return 0;
+    }
+    if (size < kPakHeaderSize) {
+        require(status == PakStatus::broken, "an archive ending in its count is broken");
+        return 0;
+    }
+    require(status == PakStatus::ok, "a whole header reads");
+    require(header.count == int32_at(data + 4), "the count is as stored");
+
+    std::vector<PakEntry> entries;
+    const PakStatus directory = read_pak_directory(archive, header.count, file_size, entries);
+    const uint64_t wanted = header.count > 0 ? static_cast<uint64_t>(header.count) : 0;
+    const bool fits = kPakHeaderSize + wanted * kPakEntrySize <= size;
+    require((directory == PakStatus::ok) == fits, "a directory reads exactly when the file holds it");
+    if (directory != PakStatus::ok) {
+        require(entries.empty(), "a broken directory yields no entries");
+        return 0;
+    }
+    require(entries.size() == wanted, "a sound directory has max(count, 0) entries");
+
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const PakEntry& entry = entries[i];
+        const uint8_t* record = data + kPakHeaderSize + i * kPakEntrySize;
+        for (size_t j = 0; j < kPakNameSize; ++j) {
+            require(static_cast<uint8_t>(entry.name[j]) == (record[j] ^ static_cast<uint8_t>(j)),
+                    "each name byte is stored XOR its position");
+        }
+        require(entry.size == int32_at(record + 256) && entry.offset == int32_at(record + 260),
+                "size and offset are as stored");
+
+        const void* end = std::memchr(entry.name, '\0', kPakNameSize);
+        const bool region_inside = entry.size <= 0 ||
+            (entry.offset >= 0 && static_cast<int64_t>(entry.offset) + entry.size <= file_size);
+        require(pak_entry_is_intact(entry, file_size) == (end != nullptr && region_inside),
+                "an entry is intact exactly when its name ends and its data lies in the file");
+        if (end == nullptr) continue;
+
+        const std::string_view name(entry.name);
+        require(is_unsafe_entry_name(name) == reference_unsafe(name),
+                "a name is refused exactly when it is absolute, holds ':' or a control byte, "
+                "or has a '..' or device component");
+        check_path(name);
+    }
+    return 0;
+}

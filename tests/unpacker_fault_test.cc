@@ -1,0 +1,138 @@
+// The real unpacker, run as a process against the faults a user's disk and
+// folders can hold: a full disk, a directory where an entry's file should
+// go, a huge directory, links the user made and links an attacker planted.
+// Each test says what must survive the fault.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "pak_writer.h"
+#include "test_support.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace {
+
+const std::string kPress = "press enter key.\n";
+
+// Names in `directory` that are extraction temporaries: after any run,
+// finished or failed, there must be none.
+std::vector<std::string> unpack_temporaries(const std::string& directory) {
+    std::vector<std::string> found;
+    for (const std::string& name : list_names(directory))
+        if (name.rfind(".unpacker-", 0) == 0) found.push_back(name);
+    return found;
+}
+
+size_t count_of(const std::string& text, const std::string& piece) {
+    size_t count = 0;
+    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++count;
+    return count;
+}
+
+}  // namespace
+
+// A disk that fills during one entry stops the run there: the entries before
+// it stay written, the file an earlier run left under that name is intact,
+// nothing is written after it, and no temporary is left.
+TEST(UnpackerFault, DiskFullStopsTheRunAndKeepsTheOlderFile) {
+    ScratchDir scratch;
+    ASSERT_TRUE(make_dir(scratch.path("a")));
+    ASSERT_TRUE(write_file(scratch.path("a/big"), "from an earlier run"));
+    ASSERT_TRUE(write_file(scratch.path("a.pak"),
+                           make_pak({{"first", "fits"}, {"big", std::string(1 << 20, 'b')}, {"after", "z"}})));
+
+    const ProcessResult run =
+        run_program_with_file_size_limit(UNPACKER_PATH, {scratch.path("a.pak")}, "\n", rlim_t{64} * 1024);
+
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_EQ(run.output, "files: 3\n00000320 - 00000323: first ...done.\n"
+                          "00000324 - 00100323: big ...\nfile write error.\n" + kPress);
+    EXPECT_EQ(list_names(scratch.path("a")), (std::vector<std::string>{"big", "first"}));
+    EXPECT_EQ(read_file(scratch.path("a/first")), "fits");
+    EXPECT_EQ(read_file(scratch.path("a/big")), "from an earlier run");
+}
+
+// A directory standing at an entry's name is not replaced: the run stops at
+// that entry with the open error, and the directory keeps what it holds.
+TEST(UnpackerFault, DirectoryAtAnEntrysNameIsLeftAlone) {
+    ScratchDir scratch;
+    ASSERT_TRUE(make_dir(scratch.path("a")));
+    ASSERT_TRUE(make_dir(scratch.path("a/x")));
+    ASSERT_TRUE(write_file(scratch.path("a/x/keep"), "kept"));
+    ASSERT_TRUE(write_file(scratch.path("a.pak"), make_pak({{"first", "1"}, {"x", "2"}, {"last", "3"}})));
+
+    const ProcessResult run = run_program(UNPACKER_PATH, {scratch.path("a.pak")}, "\n");
+
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_EQ(run.output, "files: 3\n00000320 - 00000320: first ...done.\n00000321 - 00000321: x ...\n"
+                          "file open error.\n" + kPress);
+    EXPECT_EQ(list_names(scratch.path("a")), (std::vector<std::string>{"first", "x"}));
+    EXPECT_EQ(list_names(scratch.path("a/x")), std::vector<std::string>{"keep"});
+    EXPECT_EQ(read_file(scratch.path("a/x/keep")), "kept");
+}
+
+// An archive of 100,000 entries unpacks completely, one line and one file
+// per entry, within seconds.
+TEST(UnpackerFault, ArchiveWithAHundredThousandEntries) {
+    const ScratchInMemory in_memory;
+    const ScratchDir scratch;
+    constexpr int kEntries = 100000;
+    std::vector<PakItem> items;
+    items.reserve(kEntries);
+    for (int i = 0; i < kEntries; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "e%06d", i);
+        items.push_back({name, i % 1000 == 0 ? std::string(name) : std::string()});
+    }
+    ASSERT_TRUE(write_file(scratch.path("many.pak"), make_pak(items)));
+
+    const ProcessResult run = run_program(UNPACKER_PATH, {scratch.path("many.pak")}, "\n");
+
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.output.rfind("files: 100000\n", 0), 0u);
+    EXPECT_EQ(count_of(run.output, " ...done.\n"), static_cast<size_t>(kEntries));
+    EXPECT_NE(run.output.find(": e099999 ...done.\nsuccessful.\n" + kPress), std::string::npos);
+    EXPECT_EQ(list_names(scratch.path("many")).size(), static_cast<size_t>(kEntries));
+    EXPECT_EQ(read_file(scratch.path("many/e042000")), "e042000");
+    EXPECT_EQ(read_file(scratch.path("many/e042001")), "");
+    EXPECT_TRUE(unpack_temporaries(scratch.path("many")).empty());
+}
+
+// The output directory may be a link the user made, and it is followed. A
+// link inside it standing as an entry's subdirectory is never followed,
+// wherever it leads (out of the tree, up, or round in a loop): the run
+// stops there and nothing is written through it.
+TEST(UnpackerFault, FollowsTheUsersLinkButNoLinkInsideTheOutput) {
+    const char* const targets[] = {"../../outside", "..", "sub"};
+    for (const char* target : targets) {
+        SCOPED_TRACE(target);
+        ScratchDir scratch;
+        ASSERT_TRUE(make_dir(scratch.path("outside")));
+        ASSERT_TRUE(make_dir(scratch.path("real")));
+        ASSERT_EQ(symlink("real", scratch.path("a").c_str()), 0);
+        ASSERT_EQ(symlink(target, scratch.path("real/sub").c_str()), 0);
+        ASSERT_TRUE(write_file(scratch.path("a.pak"), make_pak({{"x", "through the user's link"}, {"sub/y", "y"}})));
+
+        const ProcessResult run = run_program(UNPACKER_PATH, {scratch.path("a.pak")}, "\n");
+
+        EXPECT_EQ(run.exit_status, 1);
+        EXPECT_EQ(run.output, "files: 2\n00000218 - 0000022E: x ...done.\n0000022F - 0000022F: sub/y ...\n"
+                              "file open error.\n" + kPress);
+        EXPECT_EQ(read_file(scratch.path("real/x")), "through the user's link");
+        EXPECT_EQ(list_names(scratch.path("real")), (std::vector<std::string>{"sub", "x"}));
+        EXPECT_TRUE(list_names(scratch.path("outside")).empty());
+        EXPECT_EQ(list_names(scratch.root), (std::vector<std::string>{"a", "a.pak", "outside", "real"}));
+        struct stat link;
+        ASSERT_EQ(lstat(scratch.path("real/sub").c_str(), &link), 0);
+        EXPECT_TRUE(S_ISLNK(link.st_mode));
+    }
+}
+
+#endif
