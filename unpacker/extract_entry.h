@@ -21,7 +21,7 @@ struct ArchiveWindow {
 // Entries up to this size go through the window; larger ones are copied by
 // the platform's fastest means, so memory use stays fixed.
 inline constexpr int32_t kWindowedEntryLimit = 64 * 1024;
-inline constexpr size_t kWindowSize = 1024 * 1024;
+inline constexpr size_t kWindowSize = size_t{1} << 20;
 
 // Writes one entry's data into `output_directory` (open once for the whole
 // run; one that could not be opened makes every entry fail to open) under
