@@ -60,6 +60,14 @@ void close_quietly(int& fd) {
     fd = -1;
 }
 
+// Lets go of the directory an output was written into, closing it only when
+// the output opened it itself.
+void release_directory(SafeOutput& output) {
+    if (output.owns_directory) close_quietly(output.directory_fd);
+    output.directory_fd = -1;
+    output.owns_directory = false;
+}
+
 std::string join(const std::string& directory, const std::string& name) {
     if (directory.empty()) return name;
     if (directory.back() == '/') return directory + name;
@@ -165,9 +173,24 @@ int64_t read_input_at(InputFile& file, void* buffer, size_t length, int64_t offs
 
 SafeOutput::~SafeOutput() { safe_output_discard(*this); }
 
-bool safe_output_open(SafeOutput& output, const std::string& directory,
-                      const std::string& relative_name, const char* temp_prefix) {
-    safe_output_discard(output);
+OutputDirectory::~OutputDirectory() { close_quietly(fd); }
+
+bool open_output_directory(OutputDirectory& directory, const std::string& path) {
+    close_quietly(directory.fd);
+    directory.fd = open(directory_or_current(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    directory.path = path;
+    directory.is_open = directory.fd >= 0;
+    return directory.is_open;
+}
+
+namespace {
+
+// Creates the temporary below the open directory `base_fd`, which the output
+// takes over when `owns_base`. A name without subdirectories uses `base_fd`
+// itself, so the common case costs one system call for the lookup and
+// creation together.
+bool open_below(SafeOutput& output, int base_fd, bool owns_base, const std::string& base_path,
+                const std::string& relative_name, const char* temp_prefix) {
     std::vector<std::string> components;
     std::string current;
     for (const char c : relative_name) {
@@ -178,27 +201,25 @@ bool safe_output_open(SafeOutput& output, const std::string& directory,
             current += c;
         }
     }
+    int directory_fd = base_fd;
+    bool owned = owns_base;
+    const auto give_up = [&] {
+        if (owned && directory_fd >= 0) close(directory_fd);
+        return false;
+    };
     // A name ending in a separator names a directory, never a file.
-    if (current.empty()) return false;
+    if (directory_fd < 0 || current.empty()) return give_up();
 
-    int directory_fd = open(directory_or_current(directory).c_str(),
-                            O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (directory_fd < 0) return false;
-    std::string parent = directory;
+    std::string parent = base_path;
     for (const std::string& component : components) {
         // O_NOFOLLOW: a link standing as a subdirectory could lead anywhere.
         const int next = openat(directory_fd, component.c_str(),
                                 O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        close(directory_fd);
+        if (owned) close(directory_fd);
         if (next < 0) return false;
         directory_fd = next;
+        owned = true;
         parent = join(parent, component);
-    }
-    struct stat existing;
-    if (fstatat(directory_fd, current.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISDIR(existing.st_mode)) {
-        close(directory_fd);
-        return false;
     }
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string name = temporary_name(temp_prefix);
@@ -207,6 +228,7 @@ bool safe_output_open(SafeOutput& output, const std::string& directory,
         if (fd >= 0) {
             output.fd = fd;
             output.directory_fd = directory_fd;
+            output.owns_directory = owned;
             output.temp_path = join(parent, name);
             output.final_path = join(parent, current);
             output.temp_name = std::move(name);
@@ -215,8 +237,23 @@ bool safe_output_open(SafeOutput& output, const std::string& directory,
         }
         if (errno != EEXIST && errno != EINTR) break;
     }
-    close(directory_fd);
-    return false;
+    return give_up();
+}
+
+}  // namespace
+
+bool safe_output_open_at(SafeOutput& output, OutputDirectory& directory,
+                         const std::string& relative_name, const char* temp_prefix) {
+    safe_output_discard(output);
+    return open_below(output, directory.fd, false, directory.path, relative_name, temp_prefix);
+}
+
+bool safe_output_open(SafeOutput& output, const std::string& directory,
+                      const std::string& relative_name, const char* temp_prefix) {
+    safe_output_discard(output);
+    const int directory_fd = open(directory_or_current(directory).c_str(),
+                                  O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return open_below(output, directory_fd, true, directory, relative_name, temp_prefix);
 }
 
 bool safe_output_write(SafeOutput& output, const void* data, size_t length) {
@@ -262,19 +299,28 @@ bool safe_output_copy_from(SafeOutput& output, InputFile& source, int64_t offset
 #endif
 }
 
-bool safe_output_commit(SafeOutput& output) {
-    if (output.fd < 0) return false;
+CommitResult safe_output_finish(SafeOutput& output) {
+    if (output.fd < 0) return CommitResult::failed;
     const int closed = close(output.fd);
     output.fd = -1;
-    if (closed != 0 ||
-        renameat(output.directory_fd, output.temp_name.c_str(), output.directory_fd,
-                 output.final_name.c_str()) != 0) {
+    if (closed != 0) {
         safe_output_discard(output);
-        return false;
+        return CommitResult::failed;
+    }
+    if (renameat(output.directory_fd, output.temp_name.c_str(), output.directory_fd,
+                 output.final_name.c_str()) != 0) {
+        // A file cannot replace a directory: EISDIR says exactly that.
+        const bool directory_in_the_way = errno == EISDIR;
+        safe_output_discard(output);
+        return directory_in_the_way ? CommitResult::directory_in_the_way : CommitResult::failed;
     }
     output.temp_name.clear();
-    close_quietly(output.directory_fd);
-    return true;
+    release_directory(output);
+    return CommitResult::committed;
+}
+
+bool safe_output_commit(SafeOutput& output) {
+    return safe_output_finish(output) == CommitResult::committed;
 }
 
 void safe_output_discard(SafeOutput& output) {
@@ -282,5 +328,5 @@ void safe_output_discard(SafeOutput& output) {
     if (output.directory_fd >= 0 && !output.temp_name.empty())
         unlinkat(output.directory_fd, output.temp_name.c_str(), 0);
     output.temp_name.clear();
-    close_quietly(output.directory_fd);
+    release_directory(output);
 }

@@ -190,6 +190,26 @@ int64_t read_input_at(InputFile& file, void* buffer, size_t length, int64_t offs
 
 SafeOutput::~SafeOutput() { safe_output_discard(*this); }
 
+OutputDirectory::~OutputDirectory() = default;
+
+// Only the path is kept: each file's checks here go by path anyway, and an
+// open handle would keep the user from renaming the directory meanwhile.
+bool open_output_directory(OutputDirectory& directory, const std::string& path) {
+    directory.path = path;
+    const DWORD attributes = GetFileAttributesA(path.empty() ? "." : path.c_str());
+    directory.is_open = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return directory.is_open;
+}
+
+bool safe_output_open_at(SafeOutput& output, OutputDirectory& directory,
+                         const std::string& relative_name, const char* temp_prefix) {
+    if (!directory.is_open) {
+        safe_output_discard(output);
+        return false;
+    }
+    return safe_output_open(output, directory.path, relative_name, temp_prefix);
+}
+
 bool safe_output_open(SafeOutput& output, const std::string& directory,
                       const std::string& relative_name, const char* temp_prefix) {
     safe_output_discard(output);
@@ -244,17 +264,25 @@ bool safe_output_copy_from(SafeOutput& output, InputFile& source, int64_t offset
     return copy_by_blocks(output, source, offset, length);
 }
 
-bool safe_output_commit(SafeOutput& output) {
-    if (output.handle == nullptr) return false;
+CommitResult safe_output_finish(SafeOutput& output) {
+    if (output.handle == nullptr) return CommitResult::failed;
     const BOOL closed = CloseHandle(output.handle);
     output.handle = nullptr;
     if (closed == 0 || MoveFileExA(output.temp_path.c_str(), output.final_path.c_str(),
                                    MOVEFILE_REPLACE_EXISTING) == 0) {
+        // A directory that appeared at the name since opening.
+        const DWORD existing = GetFileAttributesA(output.final_path.c_str());
+        const bool directory_in_the_way = closed != 0 && existing != INVALID_FILE_ATTRIBUTES &&
+                                          (existing & FILE_ATTRIBUTE_DIRECTORY) != 0;
         safe_output_discard(output);
-        return false;
+        return directory_in_the_way ? CommitResult::directory_in_the_way : CommitResult::failed;
     }
     output.temp_path.clear();
-    return true;
+    return CommitResult::committed;
+}
+
+bool safe_output_commit(SafeOutput& output) {
+    return safe_output_finish(output) == CommitResult::committed;
 }
 
 void safe_output_discard(SafeOutput& output) {

@@ -90,6 +90,7 @@ struct SafeOutput {
 #else
     int fd = -1;
     int directory_fd = -1;  // the directory the file goes into
+    bool owns_directory = false;  // false when directory_fd is an OutputDirectory's
     std::string temp_name;  // within directory_fd
     std::string final_name;
 #endif
@@ -97,11 +98,36 @@ struct SafeOutput {
     std::string final_path;
 };
 
+// A directory that many files are written into, opened once so that each
+// file costs no lookup of the directory's own path. Closed by its
+// destructor; it must outlive every SafeOutput opened in it.
+struct OutputDirectory {
+    OutputDirectory() = default;
+    OutputDirectory(const OutputDirectory&) = delete;
+    OutputDirectory& operator=(const OutputDirectory&) = delete;
+    ~OutputDirectory();
+#ifndef _WIN32
+    int fd = -1;
+#endif
+    std::string path;
+    bool is_open = false;
+};
+
+// Opens `path` (links followed: it may be a link the user made). False when
+// it is not a directory that can be opened.
+bool open_output_directory(OutputDirectory& directory, const std::string& path);
+
 // Creates a new, empty temporary file beside `directory`/`relative_name`,
 // exclusively, its name beginning with `temp_prefix`. `relative_name` may
 // hold subdirectories (either separator where the platform takes both);
-// none is created, and none may be a symbolic link or junction: that, a
-// missing subdirectory, or a directory standing at the final name fails.
+// none is created, and none may be a symbolic link or junction: that, or a
+// missing subdirectory, fails. A directory standing at the final name is
+// found by safe_output_finish at the latest (where the platform has no
+// cheaper way, already here). Fails when `directory` is not open.
+bool safe_output_open_at(SafeOutput& output, OutputDirectory& directory,
+                         const std::string& relative_name, const char* temp_prefix);
+
+// The same for a directory given by path, opened for this one file.
 // `directory` itself may be a link the user made.
 bool safe_output_open(SafeOutput& output, const std::string& directory,
                       const std::string& relative_name, const char* temp_prefix);
@@ -113,9 +139,16 @@ bool safe_output_write(SafeOutput& output, const void* data, size_t length);
 bool safe_output_copy_from(SafeOutput& output, InputFile& source, int64_t offset,
                            int64_t length);
 
+enum class CommitResult { committed, directory_in_the_way, failed };
+
 // Closes the temporary and renames it over the final name, replacing a file
-// or a link that stands there (never writing through the link). False on a
-// close or rename error; the temporary is then removed.
+// or a link that stands there (never writing through the link). On a close
+// or rename error the temporary is removed; a directory standing at the
+// final name is told apart, since to the user that is a file that could not
+// be opened rather than a failed write.
+CommitResult safe_output_finish(SafeOutput& output);
+
+// safe_output_finish for callers to whom every failure is alike.
 bool safe_output_commit(SafeOutput& output);
 
 // Closes and removes the temporary. Harmless when nothing is open.

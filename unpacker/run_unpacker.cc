@@ -76,11 +76,14 @@ int run_unpacker(int argc, char** argv, Console& console) {
     // An existing directory is used as it is; one that cannot be made shows
     // up as the first entry failing to open.
     create_directory(output_directory);
+    OutputDirectory output;
+    open_output_directory(output, output_directory);
+    ArchiveWindow window;
 
     for (const PakEntry& entry : entries) {
         console_print(console, "%.8X - %.8X: %s ...", static_cast<uint32_t>(entry.offset), range_end(entry),
                       entry.name);
-        ExtractResult result = extract_entry(archive, entry, output_directory);
+        ExtractResult result = extract_entry(archive, window, entry, output);
         if (result == ExtractResult::open_failed) {
             return end_with(console, "\nfile open error.\npress enter key.\n", kUnpackFailed);
         }

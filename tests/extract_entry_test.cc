@@ -1,0 +1,128 @@
+#include "unpacker/extract_entry.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/platform.h"
+#include "pak_writer.h"
+#include "unpacker/run_unpacker.h"
+#include "test_support.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+namespace {
+
+// Bytes that differ at every position, so a shifted read cannot pass.
+std::string patterned(size_t length) {
+    std::string bytes(length, '\0');
+    uint32_t state = 2463534242u;
+    for (char& c : bytes) {
+        state ^= state << 13, state ^= state >> 17, state ^= state << 5;
+        c = static_cast<char>(state);
+    }
+    return bytes;
+}
+
+PakEntry entry_of(const std::string& name, int32_t size, int32_t offset) {
+    PakEntry entry;
+    name.copy(entry.name, name.size());
+    entry.size = size;
+    entry.offset = offset;
+    return entry;
+}
+
+}  // namespace
+
+// Small entries are served from a window over the archive and large ones
+// copied directly: whatever order and overlap the directory gives, each
+// file must hold exactly its own range.
+TEST(ExtractEntry, EveryRangeComesOutWholeWhateverItsPlace) {
+    ScratchDir scratch;
+    const std::string data = patterned(kWindowSize + kWindowSize / 2);
+    ASSERT_TRUE(write_file(scratch.path("archive"), data));
+    ASSERT_TRUE(make_dir(scratch.path("out")));
+    InputFile archive;
+    ASSERT_TRUE(open_input_file(archive, scratch.path("archive")));
+    OutputDirectory output;
+    ASSERT_TRUE(open_output_directory(output, scratch.path("out")));
+    ArchiveWindow window;
+    const auto window_size = static_cast<int32_t>(kWindowSize);
+    const auto end = static_cast<int32_t>(data.size());
+    const std::vector<PakEntry> entries = {
+        entry_of("first", 4096, 0),
+        entry_of("backwards", 5, 10),                         // behind the window's start
+        entry_of("straddles", 4096, window_size - 100),       // begins inside, ends past it
+        entry_of("overlaps", 300, window_size - 200),
+        entry_of("large", kWindowedEntryLimit + 1, 7),        // copied without the window
+        entry_of("last", 64, end - 64),                       // ends with the archive
+        entry_of("empty", 0, end + 5),
+        entry_of("largest_small", kWindowedEntryLimit, end - kWindowedEntryLimit),
+    };
+    for (const PakEntry& entry : entries) {
+        ASSERT_EQ(extract_entry(archive, window, entry, output), ExtractResult::written) << entry.name;
+        const std::string expected =
+            entry.size > 0 ? data.substr(static_cast<size_t>(entry.offset), static_cast<size_t>(entry.size)) : "";
+        EXPECT_EQ(read_file(scratch.path("out/") + entry.name), expected) << entry.name;
+    }
+    EXPECT_EQ(list_names(scratch.path("out")).size(), entries.size()) << "no temporary stays behind";
+    EXPECT_LE(window.bytes.size(), kWindowSize);
+}
+
+// A directory at an entry's name is found only when the finished temporary
+// is renamed, yet it must read as a file that could not be opened, leave the
+// directory as it was and leave no temporary.
+TEST(ExtractEntry, DirectoryAtTheNameIsAnOpenErrorAndLeavesNothing) {
+    ScratchDir scratch;
+    ASSERT_TRUE(make_dir(scratch.path("a")));
+    ASSERT_TRUE(make_dir(scratch.path("a/second")));
+    ASSERT_TRUE(write_file(scratch.path("a/second/inside"), "kept"));
+    ASSERT_TRUE(write_file(scratch.path("a.pak"), make_pak({{"first", "1"}, {"second", "2"}, {"third", "3"}})));
+    CapturedConsole console("\n");
+    const int status = call_driver(run_unpacker, console.console, {scratch.path("a.pak")});
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(console.output(), "files: 3\n00000320 - 00000320: first ...done.\n"
+                                "00000321 - 00000321: second ...\nfile open error.\npress enter key.\n");
+    EXPECT_EQ(list_names(scratch.path("a")), (std::vector<std::string>{"first", "second"}));
+    EXPECT_EQ(read_file(scratch.path("a/second/inside")), "kept");
+}
+
+// The handle-based open keeps the guarantees of the path-based one: no
+// output without an open directory, no way through a linked subdirectory,
+// and a directory at the final name told apart from other failures.
+TEST(SafeOutputAt, KeepsTheGuaranteesOfTheOpenByPath) {
+    ScratchDir scratch;
+    OutputDirectory missing;
+    EXPECT_FALSE(open_output_directory(missing, scratch.path("none")));
+    SafeOutput output;
+    EXPECT_FALSE(safe_output_open_at(output, missing, "x", ".part"));
+
+    OutputDirectory directory;
+    ASSERT_TRUE(make_dir(scratch.path("sub")));
+    ASSERT_TRUE(open_output_directory(directory, scratch.root));
+    // Found at the latest when committing; some platforms refuse already here.
+    if (safe_output_open_at(output, directory, "sub", ".part")) {
+        ASSERT_TRUE(safe_output_write(output, "x", 1));
+        EXPECT_EQ(safe_output_finish(output), CommitResult::directory_in_the_way);
+    }
+    EXPECT_TRUE(list_names(scratch.path("sub")).empty());
+
+    ASSERT_TRUE(safe_output_open_at(output, directory, "sub/file", ".part"));
+    EXPECT_EQ(safe_output_finish(output), CommitResult::committed);
+    EXPECT_EQ(list_names(scratch.path("sub")), std::vector<std::string>{"file"});
+#ifndef _WIN32
+    ScratchDir outside;
+    ASSERT_EQ(symlink(outside.root.c_str(), scratch.path("link").c_str()), 0);
+    EXPECT_FALSE(safe_output_open_at(output, directory, "link/file", ".part"));
+    EXPECT_TRUE(list_names(outside.root).empty());
+#endif
+    EXPECT_EQ(list_names(scratch.root), (std::vector<std::string>{
+#ifndef _WIN32
+                                            "link",
+#endif
+                                            "sub"}));
+}
