@@ -185,6 +185,44 @@ bool open_output_directory(OutputDirectory& directory, const std::string& path) 
 
 namespace {
 
+// Creates a new temporary under a fresh name, exclusively: a name that is
+// taken, by a file or by a link, is never opened. Returns its descriptor and
+// name, or -1.
+int create_named_temporary(int directory_fd, const char* temp_prefix, std::string& name) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = temporary_name(temp_prefix);
+        const int fd = openat(directory_fd, name.c_str(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0) return fd;
+        if (errno != EEXIST && errno != EINTR) break;
+    }
+    name.clear();
+    return -1;
+}
+
+// Where the system has unnamed files, a file being written has no name at
+// all until it is complete: a crash leaves nothing behind, and creating the
+// name once costs less than a temporary name and a rename. The name is made
+// through /proc, so without it (or on file systems without unnamed files)
+// the named temporary serves.
+int open_anonymous(int directory_fd) {
+#if defined(__linux__) && defined(O_TMPFILE)
+    static const bool proc_links = access("/proc/self/fd", X_OK) == 0;
+    if (proc_links) return openat(directory_fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+#else
+    (void)directory_fd;
+#endif
+    return -1;
+}
+
+// Gives the unnamed file the name `name`; fails with EEXIST when something
+// stands there, link or not, which is never followed.
+int link_anonymous(const SafeOutput& output, const std::string& name) {
+    char own_path[64];
+    std::snprintf(own_path, sizeof own_path, "/proc/self/fd/%d", output.fd);
+    return linkat(AT_FDCWD, own_path, output.directory_fd, name.c_str(), AT_SYMLINK_FOLLOW);
+}
+
 // Creates the temporary below the open directory `base_fd`, which the output
 // takes over when `owns_base`. A name without subdirectories uses `base_fd`
 // itself, so the common case costs one system call for the lookup and
@@ -221,22 +259,25 @@ bool open_below(SafeOutput& output, int base_fd, bool owns_base, const std::stri
         owned = true;
         parent = join(parent, component);
     }
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = temporary_name(temp_prefix);
-        const int fd = openat(directory_fd, name.c_str(),
-                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            output.fd = fd;
-            output.directory_fd = directory_fd;
-            output.owns_directory = owned;
-            output.temp_path = join(parent, name);
-            output.final_path = join(parent, current);
-            output.temp_name = std::move(name);
-            output.final_name = current;
-            return true;
-        }
-        if (errno != EEXIST && errno != EINTR) break;
+    output.directory_fd = directory_fd;
+    output.owns_directory = owned;
+    output.final_path = join(parent, current);
+    output.final_name = current;
+    output.temp_prefix = temp_prefix;
+    const int anonymous_fd = open_anonymous(directory_fd);
+    if (anonymous_fd >= 0) {
+        output.fd = anonymous_fd;
+        output.anonymous = true;
+        return true;
     }
+    const int fd = create_named_temporary(directory_fd, temp_prefix, output.temp_name);
+    if (fd >= 0) {
+        output.fd = fd;
+        output.temp_path = join(parent, output.temp_name);
+        return true;
+    }
+    output.directory_fd = -1;
+    output.owns_directory = false;
     return give_up();
 }
 
@@ -299,13 +340,53 @@ bool safe_output_copy_from(SafeOutput& output, InputFile& source, int64_t offset
 #endif
 }
 
+namespace {
+
+// Names a complete unnamed file: directly under its final name when nothing
+// stands there, else under a temporary name for the rename to put in place.
+// True when it stands under its final name already.
+bool name_anonymous(SafeOutput& output, bool& failed) {
+    failed = false;
+    if (link_anonymous(output, output.final_name) == 0) return true;
+    if (errno == EEXIST) {
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::string name = temporary_name(output.temp_prefix);
+            if (link_anonymous(output, name) == 0) {
+                output.temp_name = std::move(name);
+                return false;
+            }
+            if (errno != EEXIST) break;
+        }
+    }
+    failed = true;
+    return false;
+}
+
+}  // namespace
+
 CommitResult safe_output_finish(SafeOutput& output) {
     if (output.fd < 0) return CommitResult::failed;
+    bool in_place = false;
+    if (output.anonymous) {
+        bool failed = false;
+        in_place = name_anonymous(output, failed);
+        if (failed) {
+            safe_output_discard(output);
+            return CommitResult::failed;
+        }
+    }
     const int closed = close(output.fd);
     output.fd = -1;
     if (closed != 0) {
+        // Nothing stood at the final name before, so taking it back away
+        // loses nothing.
+        if (in_place) unlinkat(output.directory_fd, output.final_name.c_str(), 0);
         safe_output_discard(output);
         return CommitResult::failed;
+    }
+    if (in_place) {
+        release_directory(output);
+        return CommitResult::committed;
     }
     if (renameat(output.directory_fd, output.temp_name.c_str(), output.directory_fd,
                  output.final_name.c_str()) != 0) {
@@ -325,6 +406,7 @@ bool safe_output_commit(SafeOutput& output) {
 
 void safe_output_discard(SafeOutput& output) {
     close_quietly(output.fd);
+    output.anonymous = false;
     if (output.directory_fd >= 0 && !output.temp_name.empty())
         unlinkat(output.directory_fd, output.temp_name.c_str(), 0);
     output.temp_name.clear();

@@ -91,8 +91,11 @@ struct SafeOutput {
     int fd = -1;
     int directory_fd = -1;  // the directory the file goes into
     bool owns_directory = false;  // false when directory_fd is an OutputDirectory's
-    std::string temp_name;  // within directory_fd
+    std::string temp_name;  // within directory_fd; empty while anonymous
     std::string final_name;
+    // Written as an unnamed file that gets its name only when complete.
+    bool anonymous = false;
+    const char* temp_prefix = "";
 #endif
     std::string temp_path;  // the temporary's whole path
     std::string final_path;

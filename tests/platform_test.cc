@@ -63,7 +63,6 @@ TEST(SafeOutput, NothingStandsUnderTheFinalNameUntilCommit) {
         ASSERT_TRUE(safe_output_open(output, dir.root, "out", ".part"));
         ASSERT_TRUE(safe_output_write(output, "new", 3));
         EXPECT_EQ(read_file(dir.path("out")), "old");
-        EXPECT_EQ(list_names(dir.root).size(), 2u);
     }  // dropped without commit: the temporary goes, the old file stays
     EXPECT_EQ(list_names(dir.root), std::vector<std::string>{"out"});
     EXPECT_EQ(read_file(dir.path("out")), "old");
