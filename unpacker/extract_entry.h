@@ -25,9 +25,9 @@ inline constexpr size_t kWindowSize = size_t{1} << 20;
 
 // Writes one entry's data into `output_directory` (open once for the whole
 // run; one that could not be opened makes every entry fail to open) under
-// the entry's name, through a temporary beside the final name that is
-// renamed over it only when complete, so a failure never leaves a partial
-// file under that name and a file that stood there before stays as it was.
+// the entry's name. The file gets that name only when complete, so a
+// failure never leaves a partial file under it and a file that stood there
+// before stays as it was.
 // An entry of size 0 or below gives an empty file. The entry must have
 // passed pak_entry_is_intact and is_unsafe_entry_name.
 ExtractResult extract_entry(InputFile& archive, ArchiveWindow& window, const PakEntry& entry,
