@@ -134,10 +134,7 @@ bool open_input_file(InputFile& file, const std::string& path) {
         close_quietly(file.fd);
         return false;
     }
-    fcntl(file.fd, F_SETFL, fcntl(file.fd, F_GETFL) & ~O_NONBLOCK);
-#ifdef POSIX_FADV_SEQUENTIAL
-    posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-#endif
+    // O_NONBLOCK means nothing for a regular file, so it may stay set.
     return true;
 }
 

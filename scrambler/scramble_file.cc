@@ -59,17 +59,14 @@ void split_path(const std::string& path, std::string& directory, std::string& na
 
 }  // namespace
 
-int scramble_file(const std::string& source, const std::string& destination) {
+int scramble_file_at(const std::string& source, OutputDirectory& directory,
+                     const std::string& destination_name) {
     InputFile input;
     if (!open_input_file(input, source)) return -1;
-
-    std::string directory;
-    std::string name;
-    split_path(destination, directory, name);
-    // The temporary starts with the copies' own prefix, so no walk ever
-    // takes it for a source.
+    // A temporary, where the system needs one, starts with the copies' own
+    // prefix, so no walk ever takes it for a source.
     SafeOutput output;
-    if (!safe_output_open(output, directory, name, "_o_")) return -1;
+    if (!safe_output_open_at(output, directory, destination_name, "_o_")) return -1;
 
     const KeyStream& stream = key_stream();
     alignas(64) static unsigned char block[kBlockSize];
@@ -83,4 +80,13 @@ int scramble_file(const std::string& source, const std::string& destination) {
         if (length < kBlockSize) break;
     }
     return safe_output_commit(output) ? 0 : -1;
+}
+
+int scramble_file(const std::string& source, const std::string& destination) {
+    std::string directory_path;
+    std::string name;
+    split_path(destination, directory_path, name);
+    OutputDirectory directory;
+    if (!open_output_directory(directory, directory_path)) return -1;
+    return scramble_file_at(source, directory, name);
 }

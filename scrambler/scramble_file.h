@@ -3,6 +3,8 @@
 #include <array>
 #include <string>
 
+#include "common/platform.h"
+
 // The fixed key every scrambled copy is made with: 15 bytes, used over and
 // over from its first byte for every file.
 inline constexpr std::array<unsigned char, 15> ScrambleKey = {
@@ -13,3 +15,9 @@ inline constexpr std::array<unsigned char, 15> ScrambleKey = {
 // `destination`, -1 otherwise: then whatever stood there before is untouched
 // and no partial copy is left.
 int scramble_file(const std::string& source, const std::string& destination);
+
+// The same with the destination given as a name inside `directory`, open
+// already: the walk opens each directory once for all the copies it writes
+// there.
+int scramble_file_at(const std::string& source, OutputDirectory& directory,
+                     const std::string& destination_name);

@@ -14,12 +14,16 @@ bool is_scrambled_name(const std::string& name) {
     return name[0] == '_' && (name[1] == 'o' || name[1] == 'O') && name[2] == '_';
 }
 
-// One file: its name, the work, then the result word on the same line.
-bool handle_file(const std::string& directory, const DirEntry& entry, Console& console) {
+// One file: its name, the work, then the result word on the same line. The
+// directory is opened for the first copy written into it and kept for the
+// rest.
+bool handle_file(const std::string& directory, OutputDirectory& output, const DirEntry& entry,
+                 Console& console) {
     console_print(console, "%s ...", entry.name.c_str());
+    if (!output.is_open) open_output_directory(output, directory);
     // A FIFO, socket or device is never opened: reading one could block.
-    const bool done = entry.kind == EntryKind::regular &&
-                      scramble_file(directory + entry.name, directory + "_o_" + entry.name) == 0;
+    const bool done = entry.kind == EntryKind::regular && output.is_open &&
+                      scramble_file_at(directory + entry.name, output, "_o_" + entry.name) == 0;
     console_print(console, done ? "done.\n" : "error.\n");
     return done;
 }
@@ -32,10 +36,11 @@ bool walk_tree(const std::string& directory, const std::string& pattern, Console
     bool all_done = true;
     std::vector<DirEntry> entries;
     if (list_directory(directory, pattern, entries)) {
+        OutputDirectory output;
         for (const DirEntry& entry : entries) {
             if (entry.kind == EntryKind::directory) continue;
             if (is_scrambled_name(entry.name)) continue;
-            if (!handle_file(directory, entry, console)) all_done = false;
+            if (!handle_file(directory, output, entry, console)) all_done = false;
         }
     }
     if (!list_directory(directory, "*.*", entries)) return all_done;

@@ -30,14 +30,6 @@ namespace {
 // The scrambler's answer to the two pauses of a run.
 const std::string kEnterTwice = "\n\n";
 
-// What a correct scrambled copy of `bytes` holds.
-std::string scrambled(const std::string& bytes) {
-    std::string out = bytes;
-    for (size_t i = 0; i < out.size(); ++i)
-        out[i] = static_cast<char>(static_cast<unsigned char>(out[i]) ^ ScrambleKey[i % ScrambleKey.size()]);
-    return out;
-}
-
 // Names in `names` that are copy temporaries ("_o_" then '~' and a random
 // suffix): after any run, finished or failed, there must be none.
 std::vector<std::string> temporaries(const std::vector<std::string>& names) {
@@ -73,12 +65,6 @@ TEST(FaultInjection, DestinationThatIsADirectoryIsLeftAlone) {
 #ifndef _WIN32
 
 namespace {
-
-size_t count_of(const std::string& text, const std::string& piece) {
-    size_t count = 0;
-    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++count;
-    return count;
-}
 
 // Runs the scrambler on `directory` with its files capped at `limit` bytes.
 ProcessResult run_with_file_size_limit(const std::string& directory, rlim_t limit) {

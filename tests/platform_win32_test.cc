@@ -41,13 +41,6 @@ std::vector<std::string> listed_names(const std::string& directory, const std::s
     return names;
 }
 
-std::string scrambled(const std::string& bytes) {
-    std::string out = bytes;
-    for (size_t i = 0; i < out.size(); ++i)
-        out[i] = static_cast<char>(static_cast<unsigned char>(out[i]) ^ ScrambleKey[i % ScrambleKey.size()]);
-    return out;
-}
-
 // Restores the process's current directory when a test has moved it.
 struct CurrentDirectoryGuard {
     CurrentDirectoryGuard() {

@@ -20,13 +20,6 @@ std::string pattern_bytes(size_t length) {
     return bytes;
 }
 
-std::string scrambled(const std::string& plain) {
-    std::string out = plain;
-    for (size_t i = 0; i < out.size(); ++i)
-        out[i] = static_cast<char>(static_cast<unsigned char>(out[i]) ^ ScrambleKey[i % 15]);
-    return out;
-}
-
 // Names in the folder that look like a copy's temporary.
 int temporaries_in(const std::string& directory) {
     int count = 0;

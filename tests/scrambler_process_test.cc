@@ -9,17 +9,6 @@
 #include "scrambler/scramble_file.h"
 #include "test_support.h"
 
-namespace {
-
-std::string scrambled(const std::string& bytes) {
-    std::string out = bytes;
-    for (size_t i = 0; i < out.size(); ++i)
-        out[i] = static_cast<char>(static_cast<unsigned char>(out[i]) ^ ScrambleKey[i % ScrambleKey.size()]);
-    return out;
-}
-
-}  // namespace
-
 TEST(ScramblerProcess, TranscriptAndCopiesAreTheSameBytesEverywhere) {
     ScratchDir scratch;
     ASSERT_TRUE(make_dir(scratch.path("sub")));

@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include "scrambler/scramble_file.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <random>
@@ -84,6 +86,19 @@ std::vector<std::string> list_names(const std::string& directory) {
         names.push_back(it->path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+std::string scrambled(const std::string& bytes) {
+    std::string out = bytes;
+    for (size_t i = 0; i < out.size(); ++i)
+        out[i] = static_cast<char>(static_cast<unsigned char>(out[i]) ^ ScrambleKey[i % ScrambleKey.size()]);
+    return out;
+}
+
+size_t count_of(const std::string& text, const std::string& piece) {
+    size_t count = 0;
+    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++count;
+    return count;
 }
 
 namespace {

@@ -45,6 +45,12 @@ struct CapturedConsole {
     Console console;
 };
 
+// `bytes` as the scrambler writes them: byte i XOR key byte i mod 15.
+std::string scrambled(const std::string& bytes);
+
+// How many times `piece` occurs in `text`, overlaps counted.
+size_t count_of(const std::string& text, const std::string& piece);
+
 struct ProcessResult {
     int exit_status = -1;
     std::string output;

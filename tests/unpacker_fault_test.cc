@@ -30,12 +30,6 @@ std::vector<std::string> unpack_temporaries(const std::string& directory) {
     return found;
 }
 
-size_t count_of(const std::string& text, const std::string& piece) {
-    size_t count = 0;
-    for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++count;
-    return count;
-}
-
 }  // namespace
 
 // A disk that fills during one entry stops the run there: the entries before
