@@ -8,7 +8,6 @@
 
 #include "common/platform.h"
 #include "pak_writer.h"
-#include "unpacker/run_unpacker.h"
 #include "test_support.h"
 
 #ifndef _WIN32
@@ -71,24 +70,6 @@ TEST(ExtractEntry, EveryRangeComesOutWholeWhateverItsPlace) {
     }
     EXPECT_EQ(list_names(scratch.path("out")).size(), entries.size()) << "no temporary stays behind";
     EXPECT_LE(window.bytes.size(), kWindowSize);
-}
-
-// A directory at an entry's name is found only when the finished temporary
-// is renamed, yet it must read as a file that could not be opened, leave the
-// directory as it was and leave no temporary.
-TEST(ExtractEntry, DirectoryAtTheNameIsAnOpenErrorAndLeavesNothing) {
-    ScratchDir scratch;
-    ASSERT_TRUE(make_dir(scratch.path("a")));
-    ASSERT_TRUE(make_dir(scratch.path("a/second")));
-    ASSERT_TRUE(write_file(scratch.path("a/second/inside"), "kept"));
-    ASSERT_TRUE(write_file(scratch.path("a.pak"), make_pak({{"first", "1"}, {"second", "2"}, {"third", "3"}})));
-    CapturedConsole console("\n");
-    const int status = call_driver(run_unpacker, console.console, {scratch.path("a.pak")});
-    EXPECT_EQ(status, 1);
-    EXPECT_EQ(console.output(), "files: 3\n00000320 - 00000320: first ...done.\n"
-                                "00000321 - 00000321: second ...\nfile open error.\npress enter key.\n");
-    EXPECT_EQ(list_names(scratch.path("a")), (std::vector<std::string>{"first", "second"}));
-    EXPECT_EQ(read_file(scratch.path("a/second/inside")), "kept");
 }
 
 // The handle-based open keeps the guarantees of the path-based one: no

@@ -6,11 +6,8 @@
 #include "test_support.h"
 
 #ifndef _WIN32
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <csignal>
 #endif
 
 namespace {
@@ -167,25 +164,5 @@ TEST(RunUnpacker, NeverWritesThroughASymbolicLink) {
     EXPECT_EQ(read_file(scratch.path("real/x")), "data");
     EXPECT_EQ(read_file(scratch.path("evil")), "sentinel");
     EXPECT_TRUE(list_names(scratch.path("outside")).empty());
-}
-
-TEST(RunUnpacker, WriteFailureStopsTheRunAndKeepsTheOldFile) {
-    ScratchDir scratch;
-    make_dir(scratch.path("a"));
-    write_file(scratch.path("a/big"), "old");
-    write_file(scratch.path("a.pak"), make_pak({{"big", std::string(1 << 20, 'b')}, {"after", "z"}}));
-    rlimit saved;
-    getrlimit(RLIMIT_FSIZE, &saved);
-    rlimit small = saved;
-    small.rlim_cur = rlim_t{64} * 1024;
-    auto previous = std::signal(SIGXFSZ, SIG_IGN);
-    setrlimit(RLIMIT_FSIZE, &small);
-    Outcome run = unpack(scratch.path("a.pak"));
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previous);
-    EXPECT_EQ(run.output, "files: 2\n00000218 - 00100217: big ...\nfile write error.\n" + std::string(kPress));
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(list_names(scratch.path("a")), (std::vector<std::string>{"big"}));
-    EXPECT_EQ(read_file(scratch.path("a/big")), "old");
 }
 #endif
