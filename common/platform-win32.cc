@@ -6,8 +6,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string_view>
 #include <vector>
 
+#include "common/device_name.h"
 #include "common/platform.h"
 #include "common/platform_shared.h"
 #include "common/wildcard.h"
@@ -47,22 +49,13 @@ std::string join(const std::string& directory, const std::string& name) {
     return directory + "\\" + name;
 }
 
-// Windows opens a device, not a file, for these names in any directory and
-// with any extension ("dir\nul.txt" is NUL): reading or replacing one must
-// never be attempted. Trailing blanks before the extension are ignored too.
+// A path whose last component names a device ("dir\\nul.txt" is NUL, and
+// so is "C:nul"): reading or replacing one must never be attempted.
 bool is_reserved_device_name(const std::string& path) {
-    std::string base = split_components(path).back();
-    const size_t colon = base.find(':');  // "C:nul" names the device too
-    if (colon != std::string::npos) base.erase(0, colon + 1);
-    base = base.substr(0, base.find('.'));
-    while (!base.empty() && base.back() == ' ') base.pop_back();
-    for (char& c : base)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL" || base == "CONIN$" ||
-        base == "CONOUT$")
-        return true;
-    return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
-           base[3] >= '0' && base[3] <= '9';
+    const std::string base = split_components(path).back();
+    const size_t colon = base.find(':');
+    return is_device_name(colon == std::string::npos ? std::string_view(base)
+                                                     : std::string_view(base).substr(colon + 1));
 }
 
 // A directory that is really there and is not a junction or a link.

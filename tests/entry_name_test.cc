@@ -7,14 +7,14 @@
 TEST(EntryName, RefusesNamesThatLeaveTheDirectoryOrNameADevice) {
     for (const char* name : {"/etc/passwd", "\\x", "C:x", "a:b", "x::$DATA", "..", "../x", "a/../../x",
                              "a\\..\\x", "sub/..", "a\tb", "a\x7F", "\x1b[2J", "CON", "con.txt",
-                             "Lpt9.log", "dir/aux", "dir\\Com1.tar.gz", "nul .txt", "prn"}) {
+                             "Lpt9.log", "dir/aux", "dir\\Com1.tar.gz", "nul .txt", "prn", "CONIN$", "conout$.log", "COM0", "lpt0.x"}) {
         EXPECT_TRUE(is_unsafe_entry_name(name)) << name;
     }
 }
 
 TEST(EntryName, AcceptsOrdinaryNames) {
     for (const char* name : {"", "a.txt", "sub/a", "sub\\a", "..a", "a..b", "...", "./a", "CONSOLE",
-                             "COM0", "LPT10", "con_", "econ", "\x83\x5C\x83\x74\x83\x67.txt"}) {
+                             "COM", "LPT10", "con_", "econ", "\x83\x5C\x83\x74\x83\x67.txt"}) {
         EXPECT_FALSE(is_unsafe_entry_name(name)) << name;
     }
 }
