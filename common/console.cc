@@ -2,15 +2,7 @@
 
 #include <cstdarg>
 
-#ifdef _WIN32
-#include <io.h>
-#define console_isatty _isatty
-#define console_fileno _fileno
-#else
-#include <unistd.h>
-#define console_isatty isatty
-#define console_fileno fileno
-#endif
+#include "common/platform.h"
 
 // Binds a console to two streams and notes whether output is a terminal,
 // which decides whether every piece is flushed at once.
@@ -18,20 +10,31 @@ Console make_console(FILE* in, FILE* out) {
     Console console;
     console.in = in;
     console.out = out;
-    console.out_is_terminal = out != nullptr && console_isatty(console_fileno(out)) != 0;
+    console.out_is_terminal = is_terminal(out);
     return console;
 }
 
 // Prints one message piece; at a terminal it is shown before the work that
 // follows it starts.
 void console_print(Console& console, const char* format, ...) {
+    char piece[1024];
     va_list arguments;
     va_start(arguments, format);
-    std::vfprintf(console.out, format, arguments);
+    const int length = std::vsnprintf(piece, sizeof piece, format, arguments);
     va_end(arguments);
+    if (length < 0) return;
+    if (static_cast<size_t>(length) < sizeof piece) {
+        std::fwrite(piece, 1, static_cast<size_t>(length), console.out);
+    } else {
+        va_start(arguments, format);
+        std::vfprintf(console.out, format, arguments);
+        va_end(arguments);
+    }
+    if (length > 0) console.at_line_start = false;
+    if (length > 0 && static_cast<size_t>(length) <= sizeof piece - 1)
+        console.at_line_start = piece[length - 1] == '\n';
     if (console.out_is_terminal) std::fflush(console.out);
 }
-
 void console_flush(Console& console) { std::fflush(console.out); }
 
 // Flushes first so the prompt before the pause is always visible, then takes

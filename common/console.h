@@ -10,6 +10,9 @@ struct Console {
     // At a terminal every piece is shown the moment it is printed, so a
     // prompt or a file's name is visible before the work that follows it.
     bool out_is_terminal = false;
+    // Whether the last piece printed ended its line, so a message that must
+    // stand on a line of its own knows whether to break the line first.
+    bool at_line_start = true;
 };
 
 Console make_console(FILE* in, FILE* out);

@@ -12,6 +12,17 @@ bool equals_ignoring_case(std::string_view text, std::string_view upper) {
     return true;
 }
 
+// The digit after COM or LPT: 0-9, and the superscripts one to three that
+// Windows takes as digits there too, in UTF-8 or as the single bytes of the
+// Western code page an archive may have been made in.
+bool is_port_number(std::string_view rest) {
+    if (rest.size() == 1) {
+        const auto c = static_cast<unsigned char>(rest[0]);
+        return (c >= '0' && c <= '9') || c == 0xB9 || c == 0xB2 || c == 0xB3;
+    }
+    return rest == "\xC2\xB9" || rest == "\xC2\xB2" || rest == "\xC2\xB3";
+}
+
 }  // namespace
 
 bool is_device_name(std::string_view name) {
@@ -20,6 +31,8 @@ bool is_device_name(std::string_view name) {
     for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
         if (equals_ignoring_case(stem, device)) return true;
     }
-    return stem.size() == 4 && stem[3] >= '0' && stem[3] <= '9' &&
-           (equals_ignoring_case(stem.substr(0, 3), "COM") || equals_ignoring_case(stem.substr(0, 3), "LPT"));
+    if (stem.size() < 4) return false;
+    if (!equals_ignoring_case(stem.substr(0, 3), "COM") && !equals_ignoring_case(stem.substr(0, 3), "LPT"))
+        return false;
+    return is_port_number(stem.substr(3));
 }

@@ -2,21 +2,56 @@
 
 // The little the two programs need from the operating system, under one
 // signature per operation. platform-posix.cc and platform-win32.cc each
-// implement all of it; CMake picks one.
+// implement all of it (CMake picks one); platform.cc holds what both share.
+// Paths are held as path.h says.
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#ifdef _WIN32
-inline constexpr char kPathSeparator = '\\';
-#else
-inline constexpr char kPathSeparator = '/';
-#endif
+#include "common/path.h"
 
-// True for every byte that separates directories on this platform.
-bool is_path_separator(char c);
+// A result with its cause: `error` is the system's own code (errno, or
+// GetLastError() on Windows) when `ok` is false, so a caller or a test can
+// tell why something failed; the console texts never show it.
+struct OsStatus {
+    bool ok = false;
+    int error = 0;
+    explicit operator bool() const { return ok; }
+};
+inline OsStatus os_ok() { return OsStatus{true, 0}; }
+inline OsStatus os_failure(int error) { return OsStatus{false, error}; }
+
+// The program's arguments (its own name first) as paths in the form path.h
+// describes: on Windows read from the UTF-16 command line, never through the
+// code page.
+std::vector<std::string> program_arguments(int argc, char** argv);
+
+// Called first thing by each program: a write past a file-size limit or into
+// a closed pipe then fails like any other write error, which the programs
+// report, and an interrupt or hang-up removes the temporary being written
+// before the program ends as the signal would have ended it.
+void init_process();
+
+// Whether the stream is a terminal (a console on Windows).
+bool is_terminal(FILE* stream);
+
+// A name as the console should show it: unchanged where paths are held in
+// the console's own encoding; on Windows converted to the active code page,
+// with its default character for what the code page cannot hold.
+std::string name_for_console(std::string_view name);
+
+// Turns an archive entry's stored name (bytes in the code page that made the
+// archive, which on Windows is taken to be the active one) into a path as
+// path.h describes. False when it does not convert exactly.
+bool archive_name_to_path(std::string_view stored, std::string& path);
+
+// Whether the file system drops dots and blanks from the end of a name when
+// it stores it (Windows does), so names meant to differ would meet.
+bool names_lose_trailing_dots_and_spaces();
 
 enum class EntryKind { regular, directory, other };
 
@@ -26,36 +61,57 @@ struct DirEntry {
     bool is_link;      // symbolic link, junction or other reparse point
 };
 
-// Lists the entries of `directory` whose names match the wildcard `pattern`,
-// "." and ".." left out. The listing is read whole and closed before it
-// returns. Returns false when the directory cannot be read.
-bool list_directory(const std::string& directory, const std::string& pattern,
-                    std::vector<DirEntry>& entries);
-
 enum class PathKind { missing, directory, other };
 
 // What stands at `path`, links followed.
 PathKind probe_path(const std::string& path);
 
-// Makes one directory. False when it could not be made, including when
-// something already stands there.
-bool create_directory(const std::string& path);
+// Makes one directory; fails when something already stands there.
+OsStatus create_directory(const std::string& path);
 
-// Whether `byte` starts a double-byte character in the active code page.
-// Always false where the code page has no double-byte characters.
-bool is_lead_byte(unsigned char byte);
+// An open directory: work inside it goes through the handle, so a name
+// higher up that is renamed or swapped for a link meanwhile cannot redirect
+// it. Closed by its destructor.
+struct DirectoryHandle {
+    DirectoryHandle() = default;
+    DirectoryHandle(const DirectoryHandle&) = delete;
+    DirectoryHandle& operator=(const DirectoryHandle&) = delete;
+    ~DirectoryHandle();
+    bool is_open() const;
 
-// Called first thing by each program: a write past a file-size limit or into
-// a closed pipe then fails like any other write error, which the programs
-// report, instead of killing the process and leaving temporaries behind.
-void init_process();
+#ifdef _WIN32
+    void* handle = nullptr;
+    std::wstring path;  // absolute, in the \\?\ form
+#else
+    int fd = -1;
+#endif
+};
 
-// A regular file open for reading. Closed by its destructor.
+// Opens the directory at `path`, which may be a link the user made.
+OsStatus open_directory(DirectoryHandle& directory, const std::string& path);
+
+// Opens the subdirectory `name` of `parent`, never through a link or a
+// junction standing at that name, whatever a listing said before.
+OsStatus open_subdirectory(DirectoryHandle& child, const DirectoryHandle& parent,
+                           const std::string& name);
+
+// Lists every entry of `directory`, "." and ".." left out, in listing_order.
+// The listing is read whole before it returns.
+OsStatus list_directory(const DirectoryHandle& directory, std::vector<DirEntry>& entries);
+
+// Case-insensitive order, ties broken by bytes, so a listing comes out the
+// same on every run and every machine whatever the file system returns.
+bool listing_order(const DirEntry& a, const DirEntry& b);
+
+// A regular file open for reading, with its size as found when opened.
+// Closed by its destructor.
 struct InputFile {
     InputFile() = default;
     InputFile(const InputFile&) = delete;
     InputFile& operator=(const InputFile&) = delete;
     ~InputFile();
+
+    int64_t size = -1;
 #ifdef _WIN32
     void* handle = nullptr;
 #else
@@ -65,94 +121,25 @@ struct InputFile {
 
 // Opens a regular file, or a link to one. Anything else (a FIFO, socket or
 // device) is refused without being opened in a way that could block.
-bool open_input_file(InputFile& file, const std::string& path);
+OsStatus open_input_file(InputFile& file, const std::string& path);
 
-// Size in bytes, or -1.
-int64_t input_file_size(InputFile& file);
+// Opens the regular file `name` inside `directory`. A link at the name is
+// followed only when `follow_link`; otherwise a link found there is refused,
+// so a file swapped for a link after it was listed is never read.
+OsStatus open_input_file_at(InputFile& file, const DirectoryHandle& directory,
+                            const std::string& name, bool follow_link);
 
 // Sequential read: bytes read, 0 at the end of the file, -1 on error.
 int64_t read_input(InputFile& file, void* buffer, size_t length);
+
+// Reads until `length` bytes have arrived or the file ends: a short count
+// only at the end of the file, -1 on error.
+int64_t read_input_fully(InputFile& file, void* buffer, size_t length);
 
 // Reads up to `length` bytes at `offset`. Fewer bytes only at the end of the
 // file; -1 on error. Not to be mixed with read_input on one file.
 int64_t read_input_at(InputFile& file, void* buffer, size_t length, int64_t offset);
 
-// A file being written under a temporary name beside its final name, so that
-// no partial or corrupt file ever stands under the final name. Until
-// committed, the destructor removes the temporary.
-struct SafeOutput {
-    SafeOutput() = default;
-    SafeOutput(const SafeOutput&) = delete;
-    SafeOutput& operator=(const SafeOutput&) = delete;
-    ~SafeOutput();
-#ifdef _WIN32
-    void* handle = nullptr;
-#else
-    int fd = -1;
-    int directory_fd = -1;  // the directory the file goes into
-    bool owns_directory = false;  // false when directory_fd is an OutputDirectory's
-    std::string temp_name;  // within directory_fd; empty while anonymous
-    std::string final_name;
-    // Written as an unnamed file that gets its name only when complete.
-    bool anonymous = false;
-    const char* temp_prefix = "";
-#endif
-    std::string temp_path;  // the temporary's whole path
-    std::string final_path;
-};
-
-// A directory that many files are written into, opened once so that each
-// file costs no lookup of the directory's own path. Closed by its
-// destructor; it must outlive every SafeOutput opened in it.
-struct OutputDirectory {
-    OutputDirectory() = default;
-    OutputDirectory(const OutputDirectory&) = delete;
-    OutputDirectory& operator=(const OutputDirectory&) = delete;
-    ~OutputDirectory();
-#ifndef _WIN32
-    int fd = -1;
-#endif
-    std::string path;
-    bool is_open = false;
-};
-
-// Opens `path` (links followed: it may be a link the user made). False when
-// it is not a directory that can be opened.
-bool open_output_directory(OutputDirectory& directory, const std::string& path);
-
-// Creates a new, empty temporary file beside `directory`/`relative_name`,
-// exclusively, its name beginning with `temp_prefix`. `relative_name` may
-// hold subdirectories (either separator where the platform takes both);
-// none is created, and none may be a symbolic link or junction: that, or a
-// missing subdirectory, fails. A directory standing at the final name is
-// found by safe_output_finish at the latest (where the platform has no
-// cheaper way, already here). Fails when `directory` is not open.
-bool safe_output_open_at(SafeOutput& output, OutputDirectory& directory,
-                         const std::string& relative_name, const char* temp_prefix);
-
-// The same for a directory given by path, opened for this one file.
-// `directory` itself may be a link the user made.
-bool safe_output_open(SafeOutput& output, const std::string& directory,
-                      const std::string& relative_name, const char* temp_prefix);
-
-bool safe_output_write(SafeOutput& output, const void* data, size_t length);
-
-// Appends `length` bytes of `source` starting at `offset`, by the fastest
-// means the platform has. False on a read or write error or an early end.
-bool safe_output_copy_from(SafeOutput& output, InputFile& source, int64_t offset,
-                           int64_t length);
-
-enum class CommitResult { committed, directory_in_the_way, failed };
-
-// Closes the temporary and renames it over the final name, replacing a file
-// or a link that stands there (never writing through the link). On a close
-// or rename error the temporary is removed; a directory standing at the
-// final name is told apart, since to the user that is a file that could not
-// be opened rather than a failed write.
-CommitResult safe_output_finish(SafeOutput& output);
-
-// safe_output_finish for callers to whom every failure is alike.
-bool safe_output_commit(SafeOutput& output);
-
-// Closes and removes the temporary. Harmless when nothing is open.
-void safe_output_discard(SafeOutput& output);
+// A temporary file name that begins with `prefix` and that no run is likely
+// to pick twice; creation is exclusive anyway, so a clash costs only a retry.
+std::string temporary_name(const char* prefix);

@@ -19,16 +19,15 @@ int run_scrambler(int argc, char** argv, Console& console) {
             return 1;
         case PathKind::directory: break;
     }
-    std::string directory = argument;
-    if (directory.back() != kPathSeparator) directory += kPathSeparator;
-
+    // The walk opens the argument itself, as the probe saw it: no separator
+    // is added, which would change what a path such as a bare drive means.
     console_print(console, "press enter to start...");
     wait_for_key(console);
     // All BMP files of the tree, then all TGA, then all TXT: each walk
     // covers the whole tree, and a failure in one does not skip the others.
-    bool all_done = walk_tree(directory, "*.bmp", console);
-    all_done = walk_tree(directory, "*.tga", console) && all_done;
-    all_done = walk_tree(directory, "*.txt", console) && all_done;
+    bool all_done = walk_tree(argument, "*.bmp", console);
+    all_done = walk_tree(argument, "*.tga", console) && all_done;
+    all_done = walk_tree(argument, "*.txt", console) && all_done;
 
     console_print(console, "successful.\npress enter key.\n");
     wait_for_key(console);

@@ -16,8 +16,8 @@ inline constexpr std::array<unsigned char, 15> ScrambleKey = {
 // and no partial copy is left.
 int scramble_file(const std::string& source, const std::string& destination);
 
-// The same with the destination given as a name inside `directory`, open
-// already: the walk opens each directory once for all the copies it writes
-// there.
-int scramble_file_at(const std::string& source, OutputDirectory& directory,
-                     const std::string& destination_name);
+// The same from a source already open, into `destination_name` inside
+// `directory`: the walk opens each directory once for everything it reads
+// and writes there.
+int scramble_into(InputFile& source, const DirectoryHandle& directory,
+                  const std::string& destination_name);

@@ -3,9 +3,12 @@
 #include <vector>
 
 #include "common/platform.h"
+#include "common/wildcard.h"
 #include "scrambler/scramble_file.h"
 
 namespace {
+
+WalkHook g_walk_hook = nullptr;
 
 // Names already carrying the copies' prefix, in any letter case, are copies
 // (or their temporaries) and never sources.
@@ -14,40 +17,52 @@ bool is_scrambled_name(const std::string& name) {
     return name[0] == '_' && (name[1] == 'o' || name[1] == 'O') && name[2] == '_';
 }
 
-// One file: its name, the work, then the result word on the same line. The
-// directory is opened for the first copy written into it and kept for the
-// rest.
-bool handle_file(const std::string& directory, OutputDirectory& output, const DirEntry& entry,
-                 Console& console) {
-    console_print(console, "%s ...", entry.name.c_str());
-    if (!output.is_open) open_output_directory(output, directory);
+// One file: its name, the copy, then the result word on the same line. The
+// source is opened through the directory's handle, and a name the listing
+// saw as no link is never followed, should a link appear there since.
+bool scramble_listed_file(const DirectoryHandle& directory, const DirEntry& entry, Console& console) {
+    console_print(console, "%s ...", name_for_console(entry.name).c_str());
+    InputFile source;
     // A FIFO, socket or device is never opened: reading one could block.
-    const bool done = entry.kind == EntryKind::regular && output.is_open &&
-                      scramble_file_at(directory + entry.name, output, "_o_" + entry.name) == 0;
+    const bool done = entry.kind == EntryKind::regular &&
+                      open_input_file_at(source, directory, entry.name, entry.is_link) &&
+                      scramble_into(source, directory, "_o_" + entry.name) == 0;
     console_print(console, done ? "done.\n" : "error.\n");
     return done;
 }
 
-}  // namespace
-
-// Each listing is read whole before its entries are handled, so the copies
-// written here cannot disturb it and no handle stays open per level.
-bool walk_tree(const std::string& directory, const std::string& pattern, Console& console) {
-    bool all_done = true;
+// The directory's own files first, then each subdirectory's whole subtree.
+// One listing, read whole before anything is written, serves both passes.
+bool walk_directory(const DirectoryHandle& directory, const std::string& pattern, Console& console) {
     std::vector<DirEntry> entries;
-    if (list_directory(directory, pattern, entries)) {
-        OutputDirectory output;
-        for (const DirEntry& entry : entries) {
-            if (entry.kind == EntryKind::directory) continue;
-            if (is_scrambled_name(entry.name)) continue;
-            if (!handle_file(directory, output, entry, console)) all_done = false;
-        }
+    if (!list_directory(directory, entries)) return false;
+    bool all_done = true;
+    for (const DirEntry& entry : entries) {
+        if (entry.kind == EntryKind::directory || is_scrambled_name(entry.name)) continue;
+        if (!match_wildcard(pattern, entry.name)) continue;
+        if (!scramble_listed_file(directory, entry, console)) all_done = false;
     }
-    if (!list_directory(directory, "*.*", entries)) return all_done;
     for (const DirEntry& entry : entries) {
         // Links and junctions are not walked: they could loop or leave the tree.
         if (entry.kind != EntryKind::directory || entry.is_link) continue;
-        if (!walk_tree(directory + entry.name + kPathSeparator, pattern, console)) all_done = false;
+        if (g_walk_hook != nullptr) g_walk_hook(entry.name);
+        DirectoryHandle subdirectory;
+        // One that cannot be opened now (swapped for a link, removed, or
+        // past the system's limit on open handles) is passed over, and the
+        // run does not end as if all was done.
+        if (!open_subdirectory(subdirectory, directory, entry.name) ||
+            !walk_directory(subdirectory, pattern, console))
+            all_done = false;
     }
     return all_done;
 }
+
+}  // namespace
+
+bool walk_tree(const std::string& directory, const std::string& pattern, Console& console) {
+    DirectoryHandle top;
+    if (!open_directory(top, directory)) return false;
+    return walk_directory(top, pattern, console);
+}
+
+void set_walk_hook(WalkHook hook) { g_walk_hook = hook; }

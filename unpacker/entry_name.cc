@@ -8,9 +8,12 @@ namespace {
 // Archives separate directories with either byte, whatever made them.
 bool is_name_separator(char c) { return c == '/' || c == '\\'; }
 
-// A component that climbs out of its directory or opens a device.
+// A component that climbs out of its directory, opens a device, or loses
+// its last dots or blanks on Windows and so names some other file.
 bool is_unsafe_component(std::string_view component) {
-    return component == ".." || is_device_name(component);
+    if (component == ".") return false;
+    if (!component.empty() && (component.back() == '.' || component.back() == ' ')) return true;
+    return is_device_name(component);
 }
 
 }  // namespace
@@ -32,10 +35,11 @@ bool is_unsafe_entry_name(std::string_view name) {
     return false;
 }
 
-std::string entry_name_to_path(std::string_view name) {
-    std::string path(name);
+bool entry_name_to_path(std::string_view stored_name, std::string& path) {
+    if (!archive_name_to_path(stored_name, path)) return false;
+    if (is_unsafe_entry_name(path)) return false;
     for (char& c : path) {
-        if (is_name_separator(c)) c = kPathSeparator;
+        if (is_name_separator(c)) c = path_separator();
     }
-    return path;
+    return true;
 }

@@ -7,13 +7,18 @@
 #include <string>
 #include <string_view>
 
-// True for a name that could reach outside the output directory or name a
-// device: absolute ('/' or '\' first), holding ':' (a drive or a stream),
-// a ".." component, a control byte (below 0x20, or 0x7F), or a component
-// that is a device name (CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, any
-// letter case, with or without an extension). '/' and '\' both separate
-// components. The empty name is not unsafe; it simply cannot be opened.
+// True for a name that could reach outside the output directory, name a
+// device, or name on some platform a file other than the one it spells:
+// absolute ('/' or '\' first), holding ':' (a drive or a stream), a ".."
+// component, a control byte (below 0x20, or 0x7F), a component that is a
+// device name (CON, NUL, COM1, lpt2.txt...), or a component other than "."
+// that ends in a dot or a blank, which Windows drops ("a." and "a " are
+// "a" there). '/' and '\' both separate components. The empty name, and
+// "." as a whole, are not unsafe; they simply cannot be opened as files.
 bool is_unsafe_entry_name(std::string_view name);
 
-// The name with both '\' and '/' turned into this platform's separator.
-std::string entry_name_to_path(std::string_view name);
+// The path below the output directory that the entry's stored name stands
+// for: converted from the archive's code page where the platform needs it,
+// judged by is_unsafe_entry_name, and with both separators turned into this
+// platform's. False when the name is unsafe or does not convert.
+bool entry_name_to_path(std::string_view stored_name, std::string& path);

@@ -1,8 +1,6 @@
 #include "unpacker/extract_entry.h"
 
-#include <string_view>
-
-#include "unpacker/entry_name.h"
+#include "common/safe_output.h"
 
 namespace {
 
@@ -27,13 +25,13 @@ const char* window_bytes(InputFile& archive, ArchiveWindow& window, int64_t offs
     return window.bytes.data() + (offset - window.start);
 }
 
-// Moves the entry's bytes into the temporary: small ones from the window,
+// Moves the entry's bytes into the output: small ones from the window,
 // large ones by the platform's copy.
 bool copy_entry_data(InputFile& archive, ArchiveWindow& window, const PakEntry& entry,
                      SafeOutput& output) {
     if (entry.size <= 0) return true;
     if (entry.size > kWindowedEntryLimit)
-        return safe_output_copy_from(output, archive, entry.offset, entry.size);
+        return static_cast<bool>(safe_output_copy_from(output, archive, entry.offset, entry.size));
     const auto size = static_cast<size_t>(entry.size);
     const char* bytes = window_bytes(archive, window, entry.offset, size);
     return bytes != nullptr && safe_output_write(output, bytes, size);
@@ -42,23 +40,15 @@ bool copy_entry_data(InputFile& archive, ArchiveWindow& window, const PakEntry& 
 }  // namespace
 
 ExtractResult extract_entry(InputFile& archive, ArchiveWindow& window, const PakEntry& entry,
-                            OutputDirectory& output_directory) {
-    std::string path = entry_name_to_path(std::string_view(entry.name));
-    // An empty name, or one ending in a separator, names a directory rather
-    // than a file.
-    if (path.empty() || is_path_separator(path.back())) return ExtractResult::open_failed;
-
+                            const std::string& path, const DirectoryHandle& output_directory) {
     SafeOutput output;
-    if (!safe_output_open_at(output, output_directory, path, kTempPrefix)) return ExtractResult::open_failed;
-    if (!copy_entry_data(archive, window, entry, output)) {
-        safe_output_discard(output);
-        return ExtractResult::write_failed;
-    }
-    switch (safe_output_finish(output)) {
+    if (!safe_output_open(output, output_directory, path, kTempPrefix)) return ExtractResult::open_failed;
+    if (!copy_entry_data(archive, window, entry, output)) return ExtractResult::write_failed;
+    switch (safe_output_commit(output)) {
         case CommitResult::committed: return ExtractResult::written;
-        // Found only now, but to the user a directory at the name is a file
-        // that could not be opened; nothing was written.
-        case CommitResult::directory_in_the_way: return ExtractResult::open_failed;
+        // Found only now, but to the user a directory or a read-only file at
+        // the name is a file that could not be opened; nothing was written.
+        case CommitResult::cannot_replace: return ExtractResult::open_failed;
         case CommitResult::failed: break;
     }
     return ExtractResult::write_failed;

@@ -24,11 +24,10 @@ inline constexpr int32_t kWindowedEntryLimit = 64 * 1024;
 inline constexpr size_t kWindowSize = size_t{1} << 20;
 
 // Writes one entry's data into `output_directory` (open once for the whole
-// run; one that could not be opened makes every entry fail to open) under
-// the entry's name. The file gets that name only when complete, so a
-// failure never leaves a partial file under it and a file that stood there
-// before stays as it was.
-// An entry of size 0 or below gives an empty file. The entry must have
-// passed pak_entry_is_intact and is_unsafe_entry_name.
+// run; one that could not be opened makes every entry fail to open) at
+// `path`, the entry's name as entry_name_to_path made it. The file gets that
+// name only when complete, so a failure never leaves a partial file under it
+// and a file that stood there before stays as it was. An entry of size 0 or
+// below gives an empty file. The entry must have passed pak_entry_is_intact.
 ExtractResult extract_entry(InputFile& archive, ArchiveWindow& window, const PakEntry& entry,
-                            OutputDirectory& output_directory);
+                            const std::string& path, const DirectoryHandle& output_directory);

@@ -4,23 +4,20 @@ namespace {
 
 constexpr size_t kMaxComponentBytes = 255;
 
-// Bytes taken by the character starting at `at`: a lead byte with a byte
-// after it makes a pair.
-size_t character_length(std::string_view path, size_t at, LeadByteTest is_lead) {
-    bool pair = is_lead(static_cast<unsigned char>(path[at])) && at + 1 < path.size();
-    return pair ? 2 : 1;
+bool is_utf8_continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// The longest prefix of `part` of at most 255 bytes that does not end
+// inside a UTF-8 character.
+std::string_view cut_to_limit(std::string_view part) {
+    if (part.size() <= kMaxComponentBytes) return part;
+    size_t end = kMaxComponentBytes;
+    while (end > 0 && is_utf8_continuation(part[end])) --end;
+    return part.substr(0, end);
 }
 
-// The longest prefix of `part` of at most 255 bytes that ends on a character
-// boundary.
-std::string_view cut_to_limit(std::string_view part, LeadByteTest is_lead) {
-    size_t end = 0;
-    while (end < part.size()) {
-        size_t next = end + character_length(part, end, is_lead);
-        if (next > kMaxComponentBytes) break;
-        end = next;
-    }
-    return part.substr(0, end);
+std::string_view without_trailing_dots_and_spaces(std::string_view text) {
+    while (!text.empty() && (text.back() == '.' || text.back() == ' ')) text.remove_suffix(1);
+    return text;
 }
 
 // A base name of nothing but dots would name the current or parent
@@ -29,46 +26,29 @@ bool is_only_dots(std::string_view text) { return text.find_first_not_of('.') ==
 
 }  // namespace
 
-std::string derive_output_directory(std::string_view archive_path, LeadByteTest is_lead) {
-    size_t drive_end = archive_path.size() >= 2 && archive_path[1] == ':' ? 2 : 0;
-
-    // One pass over whole characters: where the directory ends, and the
-    // last '.' after it.
+std::string derive_output_directory(std::string_view archive_path, bool trim_trailing_dots_and_spaces) {
+    const size_t drive_end = archive_path.size() >= 2 && archive_path[1] == ':' ? 2 : 0;
     size_t directory_end = drive_end;
-    size_t last_dot = std::string_view::npos;
-    for (size_t at = drive_end; at < archive_path.size();) {
-        size_t length = character_length(archive_path, at, is_lead);
-        if (length == 1) {
-            char c = archive_path[at];
-            if (c == '\\' || c == '/') {
-                directory_end = at + 1;
-                last_dot = std::string_view::npos;
-            } else if (c == '.') {
-                last_dot = at;
-            }
-        }
-        at += length;
+    for (size_t at = drive_end; at < archive_path.size(); ++at) {
+        if (archive_path[at] == '\\' || archive_path[at] == '/') directory_end = at + 1;
     }
-
-    std::string_view drive = archive_path.substr(0, drive_end);
-    std::string_view directory = archive_path.substr(drive_end, directory_end - drive_end);
-    std::string_view last_component = archive_path.substr(directory_end);
+    const std::string_view head = archive_path.substr(0, directory_end);
+    const std::string_view last_component = archive_path.substr(directory_end);
+    const size_t last_dot = last_component.rfind('.');
     std::string_view base = last_component;
-    if (last_dot != std::string_view::npos) {
-        std::string_view before_dot = archive_path.substr(directory_end, last_dot - directory_end);
-        if (!is_only_dots(before_dot)) base = before_dot;
-    }
+    if (last_dot != std::string_view::npos && !is_only_dots(last_component.substr(0, last_dot)))
+        base = last_component.substr(0, last_dot);
 
     // The directory part is never cut: a shortened one would name some other
     // folder, and the output would land there. A path too long for the
     // system fails when the directory is made, like any other.
-    std::string_view kept = cut_to_limit(base, is_lead);
-    // A cut can leave only dots, which Windows drops from the end of a name,
-    // so the output would land in the archive's own folder: the whole name
-    // is kept then, as for a bare extension.
+    std::string_view kept = cut_to_limit(base);
+    if (trim_trailing_dots_and_spaces) kept = without_trailing_dots_and_spaces(kept);
+    // A cut or trim can leave nothing or only dots, which Windows drops from
+    // the end of a name, so the output would land in the archive's own
+    // folder: the whole name is kept then, as for a bare extension.
     if (is_only_dots(kept)) kept = last_component;
-    std::string result(drive);
-    result += directory;
+    std::string result(head);
     result += kept;
     return result;
 }

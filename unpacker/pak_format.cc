@@ -10,18 +10,6 @@ constexpr char kPakMagic[4] = {'P', 'A', 'K', '0'};
 // directory, and a bounded buffer however large it is.
 constexpr size_t kEntriesPerBlock = 1024;
 
-// Reads until `length` bytes have arrived, the file ends, or a read fails;
-// a regular file may still hand back fewer bytes than asked for.
-size_t read_fully(InputFile& file, unsigned char* buffer, size_t length) {
-    size_t filled = 0;
-    while (filled < length) {
-        int64_t got = read_input(file, buffer + filled, length - filled);
-        if (got <= 0) break;
-        filled += static_cast<size_t>(got);
-    }
-    return filled;
-}
-
 // Decodes the archive's little-endian signed 32-bit integers whatever the
 // host's byte order.
 int32_t decode_int32(const unsigned char* bytes) {
@@ -42,36 +30,45 @@ void decode_entry(const unsigned char* record, PakEntry& entry) {
 
 PakStatus read_pak_header(InputFile& archive, PakHeader& header) {
     unsigned char bytes[kPakHeaderSize];
-    size_t got = read_fully(archive, bytes, 4);
+    const int64_t got = read_input_at(archive, bytes, kPakHeaderSize, 0);
     if (got < 4 || std::memcmp(bytes, kPakMagic, 4) != 0) return PakStatus::not_pak;
-    std::memcpy(header.magic, bytes, 4);
-    if (read_fully(archive, bytes + 4, 4) < 4) return PakStatus::broken;
+    if (got < static_cast<int64_t>(kPakHeaderSize)) return PakStatus::broken;
     header.count = decode_int32(bytes + 4);
     return PakStatus::ok;
 }
 
-PakStatus read_pak_directory(InputFile& archive, int32_t count, int64_t file_size,
-                             std::vector<PakEntry>& entries) {
-    entries.clear();
-    if (count <= 0) return PakStatus::ok;
-    int64_t directory_end = static_cast<int64_t>(kPakHeaderSize) +
-                            static_cast<int64_t>(kPakEntrySize) * static_cast<int64_t>(count);
+PakStatus open_pak_directory(PakDirectory& directory, InputFile& archive, int32_t count,
+                             int64_t file_size) {
+    directory.archive = &archive;
+    directory.count = count > 0 ? count : 0;
+    directory.block_first = 0;
+    directory.block_entries = 0;
+    const int64_t directory_end = static_cast<int64_t>(kPakHeaderSize) +
+                                  static_cast<int64_t>(kPakEntrySize) * directory.count;
     if (file_size < directory_end) return PakStatus::broken;
-
-    size_t total = static_cast<size_t>(count);
-    entries.resize(total);
     // No bigger than the directory: a small archive costs a small buffer.
-    std::vector<unsigned char> block((total < kEntriesPerBlock ? total : kEntriesPerBlock) * kPakEntrySize);
-    for (size_t first = 0; first < total; first += kEntriesPerBlock) {
-        size_t in_block = total - first < kEntriesPerBlock ? total - first : kEntriesPerBlock;
-        size_t length = in_block * kPakEntrySize;
+    const size_t entries = static_cast<size_t>(directory.count);
+    directory.block.resize((entries < kEntriesPerBlock ? entries : kEntriesPerBlock) * kPakEntrySize);
+    return PakStatus::ok;
+}
+
+PakStatus read_pak_directory(PakDirectory& directory, size_t index, PakEntry& entry) {
+    const auto count = static_cast<size_t>(directory.count);
+    if (index >= count) return PakStatus::broken;
+    if (index < directory.block_first || index >= directory.block_first + directory.block_entries) {
+        const size_t first = index - index % kEntriesPerBlock;
+        const size_t entries = count - first < kEntriesPerBlock ? count - first : kEntriesPerBlock;
+        const size_t length = entries * kPakEntrySize;
+        const auto offset = static_cast<int64_t>(kPakHeaderSize + first * kPakEntrySize);
+        directory.block_entries = 0;
         // The size was checked, but the file may have shrunk since.
-        if (read_fully(archive, block.data(), length) < length) {
-            entries.clear();
+        if (read_input_at(*directory.archive, directory.block.data(), length, offset) !=
+            static_cast<int64_t>(length))
             return PakStatus::broken;
-        }
-        for (size_t i = 0; i < in_block; ++i) decode_entry(block.data() + i * kPakEntrySize, entries[first + i]);
+        directory.block_first = first;
+        directory.block_entries = entries;
     }
+    decode_entry(directory.block.data() + (index - directory.block_first) * kPakEntrySize, entry);
     return PakStatus::ok;
 }
 

@@ -16,7 +16,6 @@ inline constexpr size_t kPakEntrySize = 264;
 inline constexpr size_t kPakNameSize = 256;
 
 struct PakHeader {
-    char magic[4] = {};
     int32_t count = 0;
 };
 
@@ -34,16 +33,30 @@ enum class PakStatus {
 
 // Reads the header from the start of `archive`. `not_pak` when the first four
 // bytes are anything but "PAK0" (a file shorter than that included); `broken`
-// when the file ends inside the count. Leaves the read position just after
-// the header, where the directory begins.
+// when the file ends inside the count.
 PakStatus read_pak_header(InputFile& archive, PakHeader& header);
 
-// Reads `count` entries straight on from the header, in large blocks, and
-// descrambles their names. The count is checked against `file_size` before
-// anything is allocated, so an absurd count costs no memory. A count of 0 or
-// below is an empty directory.
-PakStatus read_pak_directory(InputFile& archive, int32_t count, int64_t file_size,
-                             std::vector<PakEntry>& entries);
+// The directory, read from the archive a block of entries at a time: memory
+// stays the same whatever the count, and the whole directory can be read as
+// often as needed (once to judge it, once to extract).
+struct PakDirectory {
+    InputFile* archive = nullptr;
+    int32_t count = 0;  // 0 for a count of 0 or below
+    std::vector<unsigned char> block;
+    size_t block_first = 0;  // index of the block's first entry
+    size_t block_entries = 0;
+};
+
+// Starts reading the directory of `count` entries that follows the header.
+// `broken` when the count says the directory reaches past `file_size`, so
+// an absurd count costs nothing. A count of 0 or below is an empty
+// directory.
+PakStatus open_pak_directory(PakDirectory& directory, InputFile& archive, int32_t count,
+                             int64_t file_size);
+
+// Entry `index` (below the count), name descrambled. `broken` when the
+// archive cannot be read there, as when it shrank since it was opened.
+PakStatus read_pak_directory(PakDirectory& directory, size_t index, PakEntry& entry);
 
 // Names are stored with byte j XOR j over all 256 bytes; the operation is its
 // own inverse, so it also scrambles a name for storage.

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "common/platform.h"
 #include "unpacker/entry_name.h"
@@ -11,6 +10,8 @@
 #include "unpacker/pak_format.h"
 
 namespace {
+
+constexpr const char* kBrokenPak = "broken PAK file\npress enter key.\n";
 
 // Every ending after the archive was opened shows its message, then waits
 // for a key so the console stays readable.
@@ -21,19 +22,29 @@ int end_with(Console& console, const char* message, int status) {
     return status;
 }
 
-enum class DirectoryVerdict { sound, broken, unsafe };
+enum class EntryVerdict { sound, broken, unsafe };
+
+// Within one entry a broken region counts before an unsafe name.
+EntryVerdict judge_entry(const PakEntry& entry, int64_t file_size, std::string& path) {
+    if (!pak_entry_is_intact(entry, file_size)) return EntryVerdict::broken;
+    if (!entry_name_to_path(entry.name, path)) return EntryVerdict::unsafe;
+    return EntryVerdict::sound;
+}
 
 // Checks the whole directory before anything is created, so a broken or
-// hostile archive writes nothing. The first failing entry decides, and
-// within one entry a broken region counts before an unsafe name.
-DirectoryVerdict judge_directory(const std::vector<PakEntry>& entries, int64_t file_size,
-                                 size_t& failing_entry) {
-    for (size_t i = 0; i < entries.size(); ++i) {
+// hostile archive writes nothing. The directory is read a block at a time
+// and not kept: memory stays bounded whatever the count. The first failing
+// entry decides.
+EntryVerdict judge_directory(PakDirectory& directory, int64_t file_size, size_t& failing_entry) {
+    PakEntry entry;
+    std::string path;
+    for (size_t i = 0; i < static_cast<size_t>(directory.count); ++i) {
         failing_entry = i;
-        if (!pak_entry_is_intact(entries[i], file_size)) return DirectoryVerdict::broken;
-        if (is_unsafe_entry_name(entries[i].name)) return DirectoryVerdict::unsafe;
+        if (read_pak_directory(directory, i, entry) != PakStatus::ok) return EntryVerdict::broken;
+        const EntryVerdict verdict = judge_entry(entry, file_size, path);
+        if (verdict != EntryVerdict::sound) return verdict;
     }
-    return DirectoryVerdict::sound;
+    return EntryVerdict::sound;
 }
 
 // The last byte of the entry's range as the console shows it: 32-bit
@@ -49,41 +60,45 @@ int run_unpacker(int argc, char** argv, Console& console) {
 
     InputFile archive;
     if (!open_input_file(archive, argv[1])) return kUnpackFailed;
-    int64_t file_size = input_file_size(archive);
-    if (file_size < 0) return kUnpackFailed;
+    const int64_t file_size = archive.size;
 
     PakHeader header;
     PakStatus status = read_pak_header(archive, header);
     if (status == PakStatus::not_pak) return end_with(console, "It isn't PAK file\npress enter key.\n", kUnpackFailed);
-    if (status == PakStatus::broken) return end_with(console, "broken PAK file\npress enter key.\n", kUnpackFailed);
+    if (status == PakStatus::broken) return end_with(console, kBrokenPak, kUnpackFailed);
     console_print(console, "files: %d\n", static_cast<int>(header.count));
 
-    std::vector<PakEntry> entries;
-    if (read_pak_directory(archive, header.count, file_size, entries) != PakStatus::ok) {
-        return end_with(console, "broken PAK file\npress enter key.\n", kUnpackFailed);
-    }
+    PakDirectory directory;
+    if (open_pak_directory(directory, archive, header.count, file_size) != PakStatus::ok)
+        return end_with(console, kBrokenPak, kUnpackFailed);
     size_t failing_entry = 0;
-    DirectoryVerdict verdict = judge_directory(entries, file_size, failing_entry);
-    if (verdict == DirectoryVerdict::broken) {
-        return end_with(console, "broken PAK file\npress enter key.\n", kUnpackFailed);
-    }
-    if (verdict == DirectoryVerdict::unsafe) {
+    const EntryVerdict verdict = judge_directory(directory, file_size, failing_entry);
+    if (verdict == EntryVerdict::broken) return end_with(console, kBrokenPak, kUnpackFailed);
+    if (verdict == EntryVerdict::unsafe) {
         console_print(console, "unsafe file name in entry %d\n", static_cast<int>(failing_entry + 1));
         return end_with(console, "press enter key.\n", kUnpackFailed);
     }
 
-    std::string output_directory = derive_output_directory(argv[1], is_lead_byte);
+    const std::string output_path =
+        derive_output_directory(argv[1], names_lose_trailing_dots_and_spaces());
     // An existing directory is used as it is; one that cannot be made shows
     // up as the first entry failing to open.
-    create_directory(output_directory);
-    OutputDirectory output;
-    open_output_directory(output, output_directory);
+    create_directory(output_path);
+    DirectoryHandle output;
+    open_directory(output, output_path);
     ArchiveWindow window;
 
-    for (const PakEntry& entry : entries) {
+    PakEntry entry;
+    std::string path;
+    for (size_t i = 0; i < static_cast<size_t>(directory.count); ++i) {
+        // Read again, and judged again: the archive may have changed since.
+        if (read_pak_directory(directory, i, entry) != PakStatus::ok ||
+            judge_entry(entry, file_size, path) != EntryVerdict::sound) {
+            return end_with(console, kBrokenPak, kUnpackFailed);
+        }
         console_print(console, "%.8X - %.8X: %s ...", static_cast<uint32_t>(entry.offset), range_end(entry),
                       entry.name);
-        ExtractResult result = extract_entry(archive, window, entry, output);
+        const ExtractResult result = extract_entry(archive, window, entry, path, output);
         if (result == ExtractResult::open_failed) {
             return end_with(console, "\nfile open error.\npress enter key.\n", kUnpackFailed);
         }

@@ -1,10 +1,10 @@
-#include "common/platform_shared.h"
+// The portable part of the platform layer, shared by both implementations.
+
+#include "common/platform.h"
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <random>
-#include <vector>
 
 namespace {
 
@@ -29,22 +29,24 @@ std::string temporary_name(const char* prefix) {
     static std::mt19937_64 generator{
         std::random_device{}() ^
         static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count())};
-    char suffix[32];
-    std::snprintf(suffix, sizeof suffix, "~%012llx",
-                  static_cast<unsigned long long>(generator() & 0xFFFFFFFFFFFFull));
-    return std::string(prefix) + suffix;
+    static const char kDigits[] = "0123456789abcdef";
+    std::string name(prefix);
+    name += '~';
+    uint64_t bits = generator();
+    for (int i = 0; i < 12; ++i, bits >>= 4) name += kDigits[bits & 0xF];
+    return name;
 }
 
-bool copy_by_blocks(SafeOutput& output, InputFile& source, int64_t offset, int64_t length) {
-    constexpr int64_t kBlock = 1 << 20;
-    std::vector<char> buffer(static_cast<size_t>(std::min(length, kBlock)));
-    while (length > 0) {
-        const auto want = static_cast<size_t>(std::min(length, kBlock));
-        const int64_t got = read_input_at(source, buffer.data(), want, offset);
-        if (got <= 0) return false;
-        if (!safe_output_write(output, buffer.data(), static_cast<size_t>(got))) return false;
-        offset += got;
-        length -= got;
+// A regular file may hand back fewer bytes than asked for; a short read must
+// never shift what comes after it.
+int64_t read_input_fully(InputFile& file, void* buffer, size_t length) {
+    auto* bytes = static_cast<char*>(buffer);
+    size_t filled = 0;
+    while (filled < length) {
+        const int64_t got = read_input(file, bytes + filled, length - filled);
+        if (got < 0) return -1;
+        if (got == 0) break;
+        filled += static_cast<size_t>(got);
     }
-    return true;
+    return static_cast<int64_t>(filled);
 }

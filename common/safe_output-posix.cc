@@ -1,0 +1,298 @@
+// The safe output on POSIX systems: an unnamed file linked in when complete
+// where Linux offers one, a named temporary renamed over the final name
+// elsewhere (safe_output.h tells the contract).
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+#include "common/safe_output.h"
+#include "common/safe_output_platform.h"
+
+namespace {
+
+bool g_named_temporaries_only = false;
+
+// The named temporary being written, where a signal handler can reach it:
+// a fixed buffer and a descriptor, since the handler may call nothing that
+// allocates. The programs write one file at a time, so one slot serves.
+struct PendingTemporary {
+    volatile sig_atomic_t armed = 0;
+    int directory_fd = -1;
+    char name[256] = {};
+};
+PendingTemporary g_pending;
+
+void arm_pending(int directory_fd, const std::string& name) {
+    if (name.size() >= sizeof g_pending.name) return;
+    g_pending.armed = 0;
+    std::memcpy(g_pending.name, name.c_str(), name.size() + 1);
+    g_pending.directory_fd = directory_fd;
+    g_pending.armed = 1;
+}
+
+void disarm_pending() { g_pending.armed = 0; }
+
+extern "C" void remove_pending_and_end(int signal_number) {
+    if (g_pending.armed != 0) unlinkat(g_pending.directory_fd, g_pending.name, 0);
+    // End the way the signal would have ended the program, so the shell
+    // sees an interrupt rather than an ordinary exit.
+    struct sigaction fallback {};
+    fallback.sa_handler = SIG_DFL;
+    sigemptyset(&fallback.sa_mask);
+    sigaction(signal_number, &fallback, nullptr);
+    raise(signal_number);
+}
+
+void close_quietly(int& fd) {
+    if (fd >= 0) close(fd);
+    fd = -1;
+}
+
+// Creates a new temporary under a fresh name, exclusively: a name that is
+// taken, by a file or by a link, is never opened. Returns its descriptor and
+// name, or -1.
+int create_named_temporary(int directory_fd, const char* temp_prefix, std::string& name) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = temporary_name(temp_prefix);
+        arm_pending(directory_fd, name);
+        const int fd = openat(directory_fd, name.c_str(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0) return fd;
+        disarm_pending();
+        if (errno != EEXIST && errno != EINTR) break;
+    }
+    name.clear();
+    return -1;
+}
+
+// Where the system has unnamed files, a file being written has no name at
+// all until it is complete: a crash leaves nothing behind, and creating the
+// name once costs less than a temporary name and a rename. The name is made
+// through /proc, so without it (or on file systems without unnamed files)
+// the named temporary serves.
+int open_anonymous(int directory_fd) {
+#if defined(__linux__) && defined(O_TMPFILE)
+    static const bool proc_links = access("/proc/self/fd", X_OK) == 0;
+    if (proc_links && !g_named_temporaries_only)
+        return openat(directory_fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+#else
+    (void)directory_fd;
+#endif
+    return -1;
+}
+
+// Gives the unnamed file `fd` the name `name`; fails with EEXIST when
+// something stands there, link or not, which is never followed.
+int link_anonymous(int fd, int directory_fd, const std::string& name) {
+    char own_path[64];
+    std::snprintf(own_path, sizeof own_path, "/proc/self/fd/%d", fd);
+    return linkat(AT_FDCWD, own_path, directory_fd, name.c_str(), AT_SYMLINK_FOLLOW);
+}
+
+enum class Existing { nothing, replaceable, keep_mode, cannot_replace };
+
+// What stands at the final name, and whether opening it with "wb" could
+// have replaced it: a directory could not, nor a file the user may not
+// write. A replaced file's permission bits are kept in `mode`.
+Existing examine_existing(int directory_fd, const std::string& name, mode_t& mode) {
+    struct stat found;
+    if (fstatat(directory_fd, name.c_str(), &found, AT_SYMLINK_NOFOLLOW) != 0) return Existing::nothing;
+    if (S_ISDIR(found.st_mode)) return Existing::cannot_replace;
+    if (!S_ISREG(found.st_mode)) return Existing::replaceable;
+    if (faccessat(directory_fd, name.c_str(), W_OK, AT_EACCESS) != 0) return Existing::cannot_replace;
+    mode = found.st_mode & 07777;
+    return Existing::keep_mode;
+}
+
+}  // namespace
+
+void safe_output_install_interrupt_cleanup() {
+    struct sigaction cleanup {};
+    cleanup.sa_handler = remove_pending_and_end;
+    sigemptyset(&cleanup.sa_mask);
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        // A signal the caller chose to ignore (nohup) stays ignored.
+        struct sigaction before {};
+        if (sigaction(signal_number, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+        sigaction(signal_number, &cleanup, nullptr);
+    }
+}
+
+void safe_output_use_named_temporaries(bool named) { g_named_temporaries_only = named; }
+
+bool SafeOutputPlatform::is_open(const SafeOutput& output) { return output.fd_ >= 0; }
+
+OsStatus safe_output_open(SafeOutput& output, const DirectoryHandle& directory,
+                          const std::string& relative_name, const char* temp_prefix) {
+    safe_output_discard(output);
+    output.error_ = 0;
+    const auto fail = [&](int error) {
+        output.error_ = error;
+        safe_output_discard(output);
+        return os_failure(error);
+    };
+    const std::vector<std::string_view> components = path_components(relative_name);
+    // A name ending in a separator names a directory, never a file.
+    if (directory.fd < 0) return fail(EBADF);
+    if (components.empty() || ends_in_separator(relative_name)) return fail(EISDIR);
+
+    int directory_fd = directory.fd;
+    for (size_t i = 0; i + 1 < components.size(); ++i) {
+        const std::string component(components[i]);
+        // O_NOFOLLOW: a link standing as a subdirectory could lead anywhere.
+        const int next = openat(directory_fd, component.c_str(),
+                                O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0) return fail(errno);
+        if (output.owns_directory_) close(directory_fd);
+        directory_fd = next;
+        output.directory_fd_ = next;
+        output.owns_directory_ = true;
+    }
+    output.directory_fd_ = directory_fd;
+    output.final_name_ = std::string(components.back());
+    output.temp_prefix_ = temp_prefix;
+    const int anonymous_fd = open_anonymous(directory_fd);
+    if (anonymous_fd >= 0) {
+        output.fd_ = anonymous_fd;
+        output.anonymous_ = true;
+        return os_ok();
+    }
+    output.fd_ = create_named_temporary(directory_fd, temp_prefix, output.temp_name_);
+    if (output.fd_ < 0) return fail(errno);
+    return os_ok();
+}
+
+OsStatus safe_output_write(SafeOutput& output, const void* data, size_t length) {
+    const auto* bytes = static_cast<const char*>(data);
+    while (length > 0) {
+        const ssize_t put = write(output.fd_, bytes, length);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+            // A write that takes nothing and reports no error would loop
+            // for ever; it is an error like any other.
+            output.error_ = put < 0 ? errno : EIO;
+            return os_failure(output.error_);
+        }
+        bytes += put;
+        length -= static_cast<size_t>(put);
+    }
+    return os_ok();
+}
+
+OsStatus SafeOutputPlatform::copy_range(SafeOutput& output, InputFile& source, int64_t offset,
+                                        int64_t length) {
+#ifdef __linux__
+    // In-kernel copy: no trip through user memory, and reflinks where the
+    // file system has them.
+    off_t position = static_cast<off_t>(offset);
+    bool started = false;
+    while (length > 0) {
+        const size_t want = static_cast<size_t>(std::min<int64_t>(length, 1 << 30));
+        const ssize_t moved = copy_file_range(source.fd, &position, output.fd_, nullptr, want, 0);
+        if (moved < 0) {
+            if (errno == EINTR) continue;
+            const bool unsupported = errno == EXDEV || errno == ENOSYS || errno == EINVAL ||
+                                     errno == EOPNOTSUPP || errno == EBADF;
+            if (!started && unsupported) return copy_by_blocks(output, source, offset, length);
+            output.error_ = errno;
+            return os_failure(errno);
+        }
+        if (moved == 0) {  // the archive ended early
+            output.error_ = EIO;
+            return os_failure(EIO);
+        }
+        started = true;
+        length -= moved;
+    }
+    return os_ok();
+#else
+    return copy_by_blocks(output, source, offset, length);
+#endif
+}
+
+// Names the complete file. An unnamed file takes its final name directly
+// when nothing stands there. Otherwise what stands there is judged first; a
+// file is then replaced by a rename from a temporary name, and keeps its
+// permission bits.
+CommitResult SafeOutputPlatform::put_in_place(SafeOutput& output) {
+    const auto fail = [&](int error) {
+        output.error_ = error;
+        return CommitResult::failed;
+    };
+    bool in_place = false;
+    if (output.anonymous_) {
+        if (link_anonymous(output.fd_, output.directory_fd_, output.final_name_) == 0)
+            in_place = true;
+        else if (errno != EEXIST)
+            return fail(errno);
+    }
+    if (!in_place) {
+        mode_t mode = 0;
+        switch (examine_existing(output.directory_fd_, output.final_name_, mode)) {
+            case Existing::cannot_replace: output.error_ = EISDIR; return CommitResult::cannot_replace;
+            case Existing::keep_mode:
+                if (fchmod(output.fd_, mode) != 0) return fail(errno);
+                break;
+            case Existing::nothing:
+            case Existing::replaceable: break;
+        }
+    }
+    if (!in_place && output.anonymous_) {
+        for (int attempt = 0; attempt < 100 && output.temp_name_.empty(); ++attempt) {
+            std::string name = temporary_name(output.temp_prefix_);
+            arm_pending(output.directory_fd_, name);
+            if (link_anonymous(output.fd_, output.directory_fd_, name) == 0) {
+                output.temp_name_ = std::move(name);
+            } else {
+                disarm_pending();
+                if (errno != EEXIST) return fail(errno);
+            }
+        }
+        if (output.temp_name_.empty()) return fail(EEXIST);
+    }
+    const int closed = close(output.fd_);
+    output.fd_ = -1;
+    if (closed != 0) {
+        const int error = errno;
+        // Nothing stood at the final name before, so taking it back away
+        // loses nothing.
+        if (in_place) unlinkat(output.directory_fd_, output.final_name_.c_str(), 0);
+        return fail(error);
+    }
+    if (!in_place) {
+        if (renameat(output.directory_fd_, output.temp_name_.c_str(), output.directory_fd_,
+                     output.final_name_.c_str()) != 0) {
+            // A directory that appeared at the name since it was judged.
+            if (errno == EISDIR || errno == EBUSY) {
+                output.error_ = errno;
+                return CommitResult::cannot_replace;
+            }
+            return fail(errno);
+        }
+        output.temp_name_.clear();
+        disarm_pending();
+    }
+    output.anonymous_ = false;
+    safe_output_discard(output);
+    return CommitResult::committed;
+}
+
+void safe_output_discard(SafeOutput& output) {
+    close_quietly(output.fd_);
+    output.anonymous_ = false;
+    if (output.directory_fd_ >= 0 && !output.temp_name_.empty()) {
+        unlinkat(output.directory_fd_, output.temp_name_.c_str(), 0);
+        disarm_pending();
+    }
+    output.temp_name_.clear();
+    if (output.owns_directory_) close_quietly(output.directory_fd_);
+    output.directory_fd_ = -1;
+    output.owns_directory_ = false;
+}
