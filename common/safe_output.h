@@ -52,9 +52,11 @@ struct SafeOutput {
 
     int error_ = 0;
 #ifdef _WIN32
-    void* handle_ = nullptr;
-    std::wstring temp_path_;
-    std::wstring final_path_;
+    void* handle_ = nullptr;         // the temporary, deleted when closed until committed
+    DirectoryHandle subdirectory_;   // held while the file goes below the caller's directory
+    std::wstring directory_path_;    // where the file goes, in the \\?\ form
+    std::wstring temp_path_;         // to remove it should marking it ever fail
+    std::wstring final_name_;
 #else
     int fd_ = -1;
     int directory_fd_ = -1;     // the directory the file goes into

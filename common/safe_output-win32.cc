@@ -1,0 +1,237 @@
+// The safe output on Windows (safe_output.h tells the contract): a temporary
+// beside the final name, marked for deletion from the moment it is created,
+// so that however the program ends (a crash, TerminateProcess, the console
+// window closed) Windows removes it; once complete it is unmarked and
+// renamed over the final name through its own handle.
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "common/device_name.h"
+#include "common/safe_output.h"
+#include "common/safe_output_platform.h"
+#include "common/wide_path-win32.h"
+
+namespace {
+
+// What Windows has where POSIX has permission bits, beyond read-only (a
+// read-only file is not replaced at all): a hidden or system file stays so
+// when a new version takes its place.
+constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// Whether a file can be stored under exactly this name: Windows refuses
+// <>:"|?* and control characters, would open a device for CON, NUL, COM1 and
+// the like, and (but for the \\?\ form, which Explorer cannot follow) would
+// take trailing dots and blanks off. Found at open, before any byte is
+// written, rather than when the finished file is renamed.
+bool is_storable_name(std::string_view name) {
+    if (name.empty() || name == "." || name == "..") return false;
+    if (name.back() == '.' || name.back() == ' ') return false;
+    for (const char c : name) {
+        if (static_cast<unsigned char>(c) < 0x20 || std::string_view("<>:\"|?*").find(c) != std::string_view::npos)
+            return false;
+    }
+    return !is_device_name(name);
+}
+
+// Marks the open file to be deleted when its last handle closes, or takes
+// the mark off.
+bool set_delete_on_close(HANDLE file, bool remove) {
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = remove ? TRUE : FALSE;
+    return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) != 0;
+}
+
+enum class Existing { nothing, replaceable, cannot_replace, other_name };
+
+// What stands at `name` in `directory`: nothing; a file that may be replaced
+// (with the attributes it hands on, in `attributes`); a directory or a
+// read-only file, which are not replaced; or a file that answers to the name
+// but is stored under another (its 8.3 short name), which writing would
+// replace although the archive or the walk meant a different file.
+Existing examine_existing(const std::wstring& directory, const std::wstring& name, DWORD& attributes) {
+    attributes = 0;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileExW(wide_child_path(directory, name).c_str(), FindExInfoBasic, &found,
+                                     FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE) return Existing::nothing;
+    FindClose(search);
+    if (!same_name_ignoring_case(found.cFileName, name)) return Existing::other_name;
+    if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0)
+        return Existing::cannot_replace;
+    attributes = found.dwFileAttributes & kKeptAttributes;
+    return Existing::replaceable;
+}
+
+// Gives the open file `path` as its name, replacing a file or a link there
+// (the link itself, never what it leads to). Through the handle: no second
+// open, and the file being written is the one renamed.
+bool rename_by_handle(HANDLE file, const std::wstring& path) {
+    const size_t name_bytes = path.size() * sizeof(wchar_t);
+    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + name_bytes);
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = TRUE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(name_bytes);
+    std::memcpy(rename->FileName, path.data(), name_bytes);
+    return SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(buffer.size())) != 0;
+}
+
+// Lets go of a subdirectory held for one file.
+void release(DirectoryHandle& directory) {
+    if (directory.handle != nullptr) CloseHandle(directory.handle);
+    directory.handle = nullptr;
+    directory.path.clear();
+}
+
+}  // namespace
+
+// Temporaries on Windows always have a name; the delete-on-close mark is
+// what keeps them from outliving the program.
+void safe_output_use_named_temporaries(bool) {}
+
+bool SafeOutputPlatform::is_open(const SafeOutput& output) { return output.handle_ != nullptr; }
+
+// Each subdirectory on the way is opened as open_subdirectory does (no link
+// or junction, no short name for another folder) and the last one held until
+// the file is done; the final name is judged before the temporary is made.
+OsStatus safe_output_open(SafeOutput& output, const DirectoryHandle& directory, const std::string& relative_name,
+                          const char* temp_prefix) {
+    safe_output_discard(output);
+    output.error_ = 0;
+    const auto fail = [&](DWORD error) {
+        output.error_ = static_cast<int>(error);
+        safe_output_discard(output);
+        return os_failure(static_cast<int>(error));
+    };
+    if (!directory.is_open()) return fail(ERROR_INVALID_HANDLE);
+    std::vector<std::string_view> components = path_components(relative_name);
+    // "." names the directory it stands in, as on POSIX.
+    std::erase(components, std::string_view("."));
+    if (components.empty() || ends_in_separator(relative_name)) return fail(ERROR_DIRECTORY);
+
+    const DirectoryHandle* current = &directory;
+    for (size_t i = 0; i + 1 < components.size(); ++i) {
+        DirectoryHandle next;
+        const OsStatus opened = open_subdirectory(next, *current, std::string(components[i]));
+        if (!opened) return fail(static_cast<DWORD>(opened.error));
+        std::swap(next.handle, output.subdirectory_.handle);
+        std::swap(next.path, output.subdirectory_.path);
+        current = &output.subdirectory_;
+    }
+    std::wstring final_name;
+    if (!is_storable_name(components.back()) || !utf16_from_utf8(components.back(), final_name))
+        return fail(ERROR_INVALID_NAME);
+    output.directory_path_ = current->path;
+    output.final_name_ = std::move(final_name);
+    DWORD attributes = 0;
+    switch (examine_existing(output.directory_path_, output.final_name_, attributes)) {
+        case Existing::other_name: return fail(ERROR_FILE_EXISTS);
+        case Existing::cannot_replace: return fail(ERROR_ACCESS_DENIED);
+        case Existing::nothing:
+        case Existing::replaceable: break;
+    }
+
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::wstring temp_name;
+        if (!utf16_from_utf8(temporary_name(temp_prefix), temp_name)) return fail(ERROR_INVALID_NAME);
+        std::wstring temp_path = wide_child_path(output.directory_path_, temp_name);
+        // CREATE_NEW: whatever already stands at the name, link or file, is
+        // never opened. No sharing: nobody else reads a half-written file.
+        HANDLE created = CreateFileW(temp_path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (created == INVALID_HANDLE_VALUE) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
+            return fail(error);
+        }
+        output.handle_ = created;
+        output.temp_path_ = std::move(temp_path);
+        if (!set_delete_on_close(created, true)) return fail(GetLastError());
+        return os_ok();
+    }
+    return fail(ERROR_FILE_EXISTS);
+}
+
+OsStatus safe_output_write(SafeOutput& output, const void* data, size_t length) {
+    const auto* bytes = static_cast<const char*>(data);
+    while (length > 0) {
+        DWORD put = 0;
+        const auto want = static_cast<DWORD>(std::min<size_t>(length, 1u << 30));
+        if (WriteFile(output.handle_ == nullptr ? INVALID_HANDLE_VALUE : output.handle_, bytes, want, &put,
+                      nullptr) == 0 ||
+            put == 0) {
+            // A write that takes nothing and reports no error would loop
+            // for ever; it is an error like any other.
+            const DWORD error = GetLastError();
+            output.error_ = static_cast<int>(error != 0 ? error : ERROR_WRITE_FAULT);
+            return os_failure(output.error_);
+        }
+        bytes += put;
+        length -= put;
+    }
+    return os_ok();
+}
+
+// Windows has no in-kernel copy between open handles worth the name for
+// ranges of an archive: the portable block copy serves.
+OsStatus SafeOutputPlatform::copy_range(SafeOutput& output, InputFile& source, int64_t offset, int64_t length) {
+    return copy_by_blocks(output, source, offset, length);
+}
+
+// What stands at the final name is judged again at the last moment, as on
+// POSIX; then the mark comes off and the file takes its name by handle. On
+// a failure the caller discards it, which marks it again first.
+CommitResult SafeOutputPlatform::put_in_place(SafeOutput& output) {
+    const auto fail = [&](DWORD error) {
+        output.error_ = static_cast<int>(error);
+        return CommitResult::failed;
+    };
+    DWORD attributes = 0;
+    switch (examine_existing(output.directory_path_, output.final_name_, attributes)) {
+        case Existing::cannot_replace: output.error_ = ERROR_ACCESS_DENIED; return CommitResult::cannot_replace;
+        case Existing::other_name: return fail(ERROR_FILE_EXISTS);
+        case Existing::nothing:
+        case Existing::replaceable: break;
+    }
+    if (attributes != 0) {
+        FILE_BASIC_INFO basic{};  // times of 0 stay as they are
+        basic.FileAttributes = attributes | FILE_ATTRIBUTE_ARCHIVE;
+        if (SetFileInformationByHandle(output.handle_, FileBasicInfo, &basic, sizeof basic) == 0)
+            return fail(GetLastError());
+    }
+    if (!set_delete_on_close(output.handle_, false)) return fail(GetLastError());
+    if (!rename_by_handle(output.handle_, wide_child_path(output.directory_path_, output.final_name_))) {
+        const DWORD error = GetLastError();
+        // A directory or a read-only file that appeared since it was judged.
+        if (examine_existing(output.directory_path_, output.final_name_, attributes) == Existing::cannot_replace) {
+            output.error_ = static_cast<int>(error);
+            return CommitResult::cannot_replace;
+        }
+        return fail(error);
+    }
+    CloseHandle(output.handle_);
+    output.handle_ = nullptr;
+    output.temp_path_.clear();
+    safe_output_discard(output);
+    return CommitResult::committed;
+}
+
+// The mark is set again before closing, in case a failed commit had taken it
+// off; should that fail, the temporary is removed by name.
+void safe_output_discard(SafeOutput& output) {
+    if (output.handle_ != nullptr) {
+        const bool marked = set_delete_on_close(output.handle_, true);
+        CloseHandle(output.handle_);
+        output.handle_ = nullptr;
+        if (!marked && !output.temp_path_.empty()) DeleteFileW(output.temp_path_.c_str());
+    }
+    output.temp_path_.clear();
+    output.final_name_.clear();
+    output.directory_path_.clear();
+    release(output.subdirectory_);
+}
