@@ -49,7 +49,7 @@ struct GeneratedArchive {
 
 const char* const kHostileNames[] = {
     "/abs", "\\abs", "..", "../up", "a/../../up", "a\\..\\up", "C:x", "x:stream", "ctl\x01", "tab\tname", "del\x7f",
-    "con", "Aux.txt", "sub/lpt1", "nul .x", "COM9.log", "x/", "", ".", "./x", "a//b", "sub/x", "sub\\x", "...",
+    "con", "Aux.txt", "sub/lpt1", "nul .x", "COM9.log", "x/", "", ".", "./x", "a//b", "sub/x", "sub\\x", "...", "a.", "a ", "sub./x",
     "sentinel", "../sentinel", "..\\sentinel.d\\inside", "game.pak", "com0", "lpt",
 };
 
@@ -62,13 +62,15 @@ int32_t int32_at(const std::string& bytes, size_t at) {
 
 // A plain name that the unpacker must accept: letters, digits, dots, dashes,
 // spaces and high bytes, no separator. It starts with a letter that begins
-// no device name, so it can never be one.
+// no device name, so it can never be one, and ends in no dot or blank,
+// which Windows would drop.
 std::string plain_name(std::mt19937& random) {
     static const std::string first = "bdefghijkmoqrstuvwxyzBDEFGHIJKMOQRSTUVWXYZ";
     static const std::string alphabet = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-_ ~\xe9\x82";
     const size_t length = random() % (random() % 8 == 0 ? 200 : 12);
     std::string name(1, first[random() % first.size()]);
     for (size_t i = 0; i < length; ++i) name += alphabet[random() % alphabet.size()];
+    if (name.back() == '.' || name.back() == ' ') name += first[random() % first.size()];
     return name;
 }
 

@@ -67,7 +67,7 @@ TEST(FaultInjection, DestinationThatIsADirectoryIsLeftAlone) {
 namespace {
 
 // Runs the scrambler on `directory` with its files capped at `limit` bytes.
-ProcessResult run_with_file_size_limit(const std::string& directory, rlim_t limit) {
+ProcessResult run_with_file_size_limit(const std::string& directory, uint64_t limit) {
     return run_program_with_file_size_limit(SCRAMBLER_PATH, {directory}, kEnterTwice, limit);
 }
 
@@ -130,7 +130,7 @@ TEST(FaultInjection, DiskFullKeepsTheEarlierCopyAndLeavesNoTemporary) {
     // The source grows past what the disk now takes.
     ASSERT_TRUE(write_file(tree.path("big.bmp"), std::string(300000, 'n')));
     ASSERT_TRUE(write_file(tree.path("notes.txt"), "new notes"));
-    const ProcessResult run = run_with_file_size_limit(tree.root, rlim_t{64} * 1024);
+    const ProcessResult run = run_with_file_size_limit(tree.root, uint64_t{64} * 1024);
 
     EXPECT_EQ(run.exit_status, 1);
     EXPECT_NE(run.output.find("big.bmp ...error.\n"), std::string::npos) << run.output;

@@ -1,7 +1,5 @@
 #include "test_support.h"
 
-#include "scrambler/scramble_file.h"
-
 #include <algorithm>
 #include <filesystem>
 #include <random>
@@ -9,6 +7,7 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -89,10 +88,19 @@ std::vector<std::string> list_names(const std::string& directory) {
 }
 
 std::string scrambled(const std::string& bytes) {
+    static const unsigned char kKey[15] = {0x5A, 0xC3, 0x1E, 0x96, 0x07, 0xB4, 0x3D, 0xE8,
+                                           0x71, 0x0F, 0xA2, 0x4C, 0xD9, 0x66, 0x2B};
     std::string out = bytes;
     for (size_t i = 0; i < out.size(); ++i)
-        out[i] = static_cast<char>(static_cast<unsigned char>(out[i]) ^ ScrambleKey[i % ScrambleKey.size()]);
+        out[i] = static_cast<char>(static_cast<unsigned char>(out[i]) ^ kKey[i % sizeof kKey]);
     return out;
+}
+
+std::vector<std::string> names_of(const std::vector<DirEntry>& entries) {
+    std::vector<std::string> names;
+    names.reserve(entries.size());
+    for (const DirEntry& entry : entries) names.push_back(entry.name);
+    return names;
 }
 
 size_t count_of(const std::string& text, const std::string& piece) {
@@ -142,7 +150,7 @@ namespace {
 // Runs `program` in a child; `file_size_limit` above 0 caps the size of any
 // file the child writes, with SIGXFSZ ignored so that the write fails.
 ProcessResult run_child(const std::string& program, const std::vector<std::string>& arguments,
-                        const std::string& typed, rlim_t file_size_limit) {
+                        const std::string& typed, uint64_t file_size_limit) {
     ProcessResult result;
     ScratchDir scratch;
     const std::string input_path = scratch.path("stdin");
@@ -155,7 +163,7 @@ ProcessResult run_child(const std::string& program, const std::vector<std::strin
         if (in < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0) _exit(126);
         if (file_size_limit > 0) {
             std::signal(SIGXFSZ, SIG_IGN);
-            const rlimit cap{file_size_limit, file_size_limit};
+            const rlimit cap{static_cast<rlim_t>(file_size_limit), static_cast<rlim_t>(file_size_limit)};
             if (setrlimit(RLIMIT_FSIZE, &cap) != 0) _exit(126);
         }
         std::vector<char*> argv;
@@ -182,7 +190,7 @@ ProcessResult run_program(const std::string& program, const std::vector<std::str
 }
 
 ProcessResult run_program_with_file_size_limit(const std::string& program, const std::vector<std::string>& arguments,
-                                               const std::string& typed, rlim_t limit) {
+                                               const std::string& typed, uint64_t limit) {
     return run_child(program, arguments, typed, limit);
 }
 

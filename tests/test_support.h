@@ -3,15 +3,13 @@
 // Helpers shared by the tests: scratch folders, whole-file reads and writes,
 // an in-process console, and running the real programs as processes.
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "common/console.h"
-
-#ifndef _WIN32
-#include <sys/resource.h>
-#endif
+#include "common/platform.h"
 
 // A fresh folder under the system's temporary directory, removed with all
 // its contents by the destructor.
@@ -45,8 +43,13 @@ struct CapturedConsole {
     Console console;
 };
 
-// `bytes` as the scrambler writes them: byte i XOR key byte i mod 15.
+// `bytes` as the scrambler writes them: byte i XOR key byte i mod 15, with
+// the key written out here rather than taken from the product, so a wrong
+// key byte fails every test that compares a copy.
 std::string scrambled(const std::string& bytes);
+
+// The names of listed entries, in the listing's order.
+std::vector<std::string> names_of(const std::vector<DirEntry>& entries);
 
 // How many times `piece` occurs in `text`, overlaps counted.
 size_t count_of(const std::string& text, const std::string& piece);
@@ -66,7 +69,7 @@ ProcessResult run_program(const std::string& program, const std::vector<std::str
 // bytes the way a full disk or a quota stops a write; SIGXFSZ is ignored so
 // that the write fails with an error instead of killing the program.
 ProcessResult run_program_with_file_size_limit(const std::string& program, const std::vector<std::string>& arguments,
-                                               const std::string& typed, rlim_t limit);
+                                               const std::string& typed, uint64_t limit);
 
 // Points the scratch folders made while it lives at memory (/dev/shm) where
 // the system offers it: making and removing many thousands of files on a

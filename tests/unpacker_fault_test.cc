@@ -43,7 +43,7 @@ TEST(UnpackerFault, DiskFullStopsTheRunAndKeepsTheOlderFile) {
                            make_pak({{"first", "fits"}, {"big", std::string(1 << 20, 'b')}, {"after", "z"}})));
 
     const ProcessResult run =
-        run_program_with_file_size_limit(UNPACKER_PATH, {scratch.path("a.pak")}, "\n", rlim_t{64} * 1024);
+        run_program_with_file_size_limit(UNPACKER_PATH, {scratch.path("a.pak")}, "\n", uint64_t{64} * 1024);
 
     EXPECT_EQ(run.exit_status, 1);
     EXPECT_EQ(run.output, "files: 3\n00000320 - 00000323: first ...done.\n"

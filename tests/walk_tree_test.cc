@@ -15,12 +15,9 @@
 
 namespace {
 
-// The walk's directory argument always ends in the separator.
-std::string as_walk_root(const ScratchDir& dir) { return dir.root + kPathSeparator; }
-
 std::string walk(const ScratchDir& dir, const std::string& pattern, bool* all_done = nullptr) {
     CapturedConsole capture;
-    const bool done = walk_tree(as_walk_root(dir), pattern, capture.console);
+    const bool done = walk_tree(dir.root, pattern, capture.console);
     if (all_done != nullptr) *all_done = done;
     return capture.output();
 }
