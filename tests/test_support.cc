@@ -7,6 +7,7 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -150,7 +151,7 @@ namespace {
 // Runs `program` in a child; `file_size_limit` above 0 caps the size of any
 // file the child writes, with SIGXFSZ ignored so that the write fails.
 ProcessResult run_child(const std::string& program, const std::vector<std::string>& arguments,
-                        const std::string& typed, uint64_t file_size_limit) {
+                        const std::string& typed, uint64_t file_size_limit, bool unprivileged = false) {
     ProcessResult result;
     ScratchDir scratch;
     const std::string input_path = scratch.path("stdin");
@@ -161,6 +162,9 @@ ProcessResult run_child(const std::string& program, const std::vector<std::strin
         const int in = open(input_path.c_str(), O_RDONLY);
         const int out = open(output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (in < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0) _exit(126);
+        if (unprivileged && geteuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setgid(kUnprivilegedId) != 0 || setuid(kUnprivilegedId) != 0))
+            _exit(126);
         if (file_size_limit > 0) {
             std::signal(SIGXFSZ, SIG_IGN);
             const rlimit cap{static_cast<rlim_t>(file_size_limit), static_cast<rlim_t>(file_size_limit)};
@@ -187,6 +191,20 @@ ProcessResult run_child(const std::string& program, const std::vector<std::strin
 ProcessResult run_program(const std::string& program, const std::vector<std::string>& arguments,
                           const std::string& typed) {
     return run_child(program, arguments, typed, 0);
+}
+
+ProcessResult run_program_unprivileged(const std::string& program, const std::vector<std::string>& arguments,
+                                       const std::string& typed) {
+    return run_child(program, arguments, typed, 0, true);
+}
+
+void give_to_unprivileged_user(const std::string& path) {
+    if (geteuid() != 0) return;
+    std::error_code error;
+    (void)lchown(path.c_str(), kUnprivilegedId, kUnprivilegedId);
+    for (auto it = fs::recursive_directory_iterator(path, error); !error && it != fs::recursive_directory_iterator();
+         it.increment(error))
+        (void)lchown(it->path().c_str(), kUnprivilegedId, kUnprivilegedId);
 }
 
 ProcessResult run_program_with_file_size_limit(const std::string& program, const std::vector<std::string>& arguments,

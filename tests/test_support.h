@@ -71,6 +71,19 @@ ProcessResult run_program(const std::string& program, const std::vector<std::str
 ProcessResult run_program_with_file_size_limit(const std::string& program, const std::vector<std::string>& arguments,
                                                const std::string& typed, uint64_t limit);
 
+// The user "nobody": as root, runs that need the system's permission
+// checks to apply run as this user.
+inline constexpr unsigned kUnprivilegedId = 65534;
+
+// As run_program, as the user nobody when the tests run as root, so that
+// permission bits hold as they do for an ordinary user.
+ProcessResult run_program_unprivileged(const std::string& program, const std::vector<std::string>& arguments,
+                                       const std::string& typed);
+
+// Hands `path` and all below it to the user nobody when the tests run as
+// root, for run_program_unprivileged to work in.
+void give_to_unprivileged_user(const std::string& path);
+
 // Points the scratch folders made while it lives at memory (/dev/shm) where
 // the system offers it: making and removing many thousands of files on a
 // slow disk takes far longer than the run under test.
