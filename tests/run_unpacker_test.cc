@@ -80,11 +80,14 @@ TEST(RunUnpacker, StopsAtTheFirstEntryThatCannotBeOpened) {
     const Case cases[] = {
         {"a.pak", "nosub/x", "a"},  // no subdirectory is ever created
         {"a.pak", "", "a"},         {"a.pak", "dir/", "a"},
+        {"a.pak", ".", "a"},        {"a.pak", "dir/.", "a"},  // the directory itself, never a file
         {"archive", "x", "archive"},  // the output directory would be the archive itself
         {".pak", "x", ".pak"},
     };
     for (const Case& c : cases) {
         ScratchDir scratch;
+        ASSERT_TRUE(make_dir(scratch.path("a")));
+        ASSERT_TRUE(make_dir(scratch.path("a/dir")));
         const std::string archive = make_pak({{"first", "1"}, {c.bad_name, "2"}, {"last", "3"}});
         write_file(scratch.path(c.archive_name), archive);
         Outcome run = unpack(scratch.path(c.archive_name));
@@ -92,7 +95,8 @@ TEST(RunUnpacker, StopsAtTheFirstEntryThatCannotBeOpened) {
         const std::string ranges = "files: 3\n00000320 - 00000320: first ...";
         if (c.archive_name == "a.pak") {
             EXPECT_EQ(run.output, ranges + "done.\n00000321 - 00000321: " + c.bad_name + " ...\nfile open error.\n" + kPress);
-            EXPECT_EQ(list_names(scratch.path("a")), (std::vector<std::string>{"first"}));
+            EXPECT_EQ(list_names(scratch.path("a")), (std::vector<std::string>{"dir", "first"}));
+            EXPECT_TRUE(list_names(scratch.path("a/dir")).empty());
         } else {
             EXPECT_EQ(run.output, ranges + "\nfile open error.\n" + kPress);
             EXPECT_EQ(read_file(scratch.path(c.archive_name)), archive);

@@ -180,7 +180,9 @@ ProcessResult run_child(const std::string& program, const std::vector<std::strin
         _exit(127);
     }
     int status = 0;
-    waitpid(child, &status, 0);
+    rusage usage{};
+    wait4(child, &status, 0, &usage);
+    result.peak_kib = static_cast<long>(usage.ru_maxrss);
     result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     result.output = read_file(output_path);
     return result;

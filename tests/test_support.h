@@ -57,6 +57,7 @@ size_t count_of(const std::string& text, const std::string& piece);
 struct ProcessResult {
     int exit_status = -1;
     std::string output;
+    long peak_kib = 0;  // the program's peak resident memory, where the system tells
 };
 
 // Runs `program` with `arguments`, standard input read from `typed`,

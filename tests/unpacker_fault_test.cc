@@ -99,6 +99,44 @@ TEST(UnpackerFault, ArchiveWithAHundredThousandEntries) {
     EXPECT_TRUE(unpack_temporaries(scratch.path("many")).empty());
 }
 
+// A directory that claims any number of entries, in an archive that is
+// sparse and so costs nothing to make, is judged in bounded memory: the
+// run ends with its message and status 1, never an abort.
+TEST(UnpackerFault, HugeDirectoriesAreJudgedInBoundedMemory) {
+    struct Case {
+        int32_t count;
+        int64_t missing_bytes;  // how far the file falls short of the directory
+        std::string first_name;
+        std::string expected;
+    };
+    const std::string huge = "files: 2147483647\n";
+    const Case cases[] = {
+        {INT32_MAX, 0, "../escape", huge + "unsafe file name in entry 1\n" + kPress},
+        {INT32_MAX, 1, "a", huge + "broken PAK file\n" + kPress},
+        // All zeros: a million empty names, every one sound until the first
+        // is opened as a file.
+        {1000000, 0, "", "files: 1000000\n00000000 - FFFFFFFF:  ...\nfile open error.\n" + kPress},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.expected);
+        const ScratchDir scratch;
+        const std::string path = scratch.path("huge.pak");
+        std::string head = pak_header(c.count);
+        if (!c.first_name.empty()) head += pak_record(c.first_name, 0, 0);
+        const int64_t size = 8 + int64_t{264} * c.count - c.missing_bytes;
+        ASSERT_TRUE(write_file(path, head));
+        ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(size)), 0);
+
+        const ProcessResult run = run_program(UNPACKER_PATH, {path}, "\n");
+
+        EXPECT_EQ(run.output, c.expected);
+        EXPECT_EQ(run.exit_status, 1);
+#ifndef __SANITIZE_ADDRESS__  // the sanitizer's own shadow memory is no measure
+        EXPECT_LT(run.peak_kib, 16 * 1024);
+#endif
+    }
+}
+
 // The output directory may be a link the user made, and it is followed. A
 // link inside it standing as an entry's subdirectory is never followed,
 // wherever it leads (out of the tree, up, or round in a loop): the run
