@@ -12,17 +12,6 @@
 
 namespace {
 
-// Bytes that differ at every position, so a shifted read cannot pass.
-std::string patterned(size_t length) {
-    std::string bytes(length, '\0');
-    uint32_t state = 2463534242u;
-    for (char& c : bytes) {
-        state ^= state << 13, state ^= state >> 17, state ^= state << 5;
-        c = static_cast<char>(state);
-    }
-    return bytes;
-}
-
 PakEntry entry_of(const std::string& name, int32_t size, int32_t offset) {
     PakEntry entry;
     name.copy(entry.name, name.size());
@@ -38,7 +27,7 @@ PakEntry entry_of(const std::string& name, int32_t size, int32_t offset) {
 // file must hold exactly its own range.
 TEST(ExtractEntry, EveryRangeComesOutWholeWhateverItsPlace) {
     ScratchDir scratch;
-    const std::string data = patterned(kWindowSize + kWindowSize / 2);
+    const std::string data = patterned_bytes(kWindowSize + kWindowSize / 2);
     ASSERT_TRUE(write_file(scratch.path("archive"), data));
     ASSERT_TRUE(make_dir(scratch.path("out")));
     InputFile archive;

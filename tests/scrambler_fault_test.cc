@@ -30,15 +30,6 @@ namespace {
 // The scrambler's answer to the two pauses of a run.
 const std::string kEnterTwice = "\n\n";
 
-// Names in `names` that are copy temporaries ("_o_" then '~' and a random
-// suffix): after any run, finished or failed, there must be none.
-std::vector<std::string> temporaries(const std::vector<std::string>& names) {
-    std::vector<std::string> found;
-    for (const std::string& name : names)
-        if (name.rfind("_o_~", 0) == 0) found.push_back(name);
-    return found;
-}
-
 }  // namespace
 
 // A directory standing where a copy would go is a fault of that one file:

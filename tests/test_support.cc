@@ -104,6 +104,35 @@ std::vector<std::string> names_of(const std::vector<DirEntry>& entries) {
     return names;
 }
 
+std::string patterned_bytes(size_t length) {
+    std::string bytes(length, '\0');
+    uint32_t state = 2463534242u;
+    for (char& c : bytes) {
+        state ^= state << 13, state ^= state >> 17, state ^= state << 5;
+        c = static_cast<char>(state);
+    }
+    return bytes;
+}
+
+bool is_temporary_name(const std::string& name) {
+    return name.rfind("_o_~", 0) == 0 || name.rfind(".unpacker-~", 0) == 0;
+}
+
+std::vector<std::string> temporaries(const std::vector<std::string>& names) {
+    std::vector<std::string> found;
+    for (const std::string& name : names)
+        if (is_temporary_name(name)) found.push_back(name);
+    return found;
+}
+
+std::vector<char*> argv_of(std::vector<std::string>& storage) {
+    std::vector<char*> argv;
+    argv.reserve(storage.size() + 1);
+    for (std::string& s : storage) argv.push_back(s.data());
+    argv.push_back(nullptr);
+    return argv;
+}
+
 size_t count_of(const std::string& text, const std::string& piece) {
     size_t count = 0;
     for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++count;
@@ -170,12 +199,9 @@ ProcessResult run_child(const std::string& program, const std::vector<std::strin
             const rlimit cap{static_cast<rlim_t>(file_size_limit), static_cast<rlim_t>(file_size_limit)};
             if (setrlimit(RLIMIT_FSIZE, &cap) != 0) _exit(126);
         }
-        std::vector<char*> argv;
         std::vector<std::string> storage{program};
         storage.insert(storage.end(), arguments.begin(), arguments.end());
-        argv.reserve(storage.size() + 1);
-        for (std::string& s : storage) argv.push_back(s.data());
-        argv.push_back(nullptr);
+        std::vector<char*> argv = argv_of(storage);
         execv(program.c_str(), argv.data());
         _exit(127);
     }

@@ -51,6 +51,21 @@ std::string scrambled(const std::string& bytes);
 // The names of listed entries, in the listing's order.
 std::vector<std::string> names_of(const std::vector<DirEntry>& entries);
 
+// Bytes that differ from their neighbours all along, so a shifted or
+// repeated block cannot pass for the right one.
+std::string patterned_bytes(size_t length);
+
+// Whether `name` is one of the temporaries the programs write a file under
+// ("_o_~..." for the scrambler, ".unpacker-~..." for the unpacker): after
+// any run, finished or failed, none may be left.
+bool is_temporary_name(const std::string& name);
+
+// The temporaries among `names`.
+std::vector<std::string> temporaries(const std::vector<std::string>& names);
+
+// The pause's answer, as both programs print it before every pause that ends a run.
+inline const std::string kPress = "press enter key.\n";
+
 // How many times `piece` occurs in `text`, overlaps counted.
 size_t count_of(const std::string& text, const std::string& piece);
 
@@ -98,14 +113,29 @@ struct ScratchInMemory {
 };
 #endif
 
+// An argument vector over `storage`, ended by a null pointer.
+std::vector<char*> argv_of(std::vector<std::string>& storage);
+
 // Calls a driver the way main does: argv[0] is the program's name.
 template <typename Driver>
 int call_driver(Driver driver, Console& console, const std::vector<std::string>& arguments) {
     std::vector<std::string> storage{"program"};
     storage.insert(storage.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    argv.reserve(storage.size() + 1);
-    for (std::string& s : storage) argv.push_back(s.data());
-    argv.push_back(nullptr);
+    std::vector<char*> argv = argv_of(storage);
     return driver(static_cast<int>(storage.size()), argv.data(), console);
+}
+
+// A driver's run in-process: its status, what it printed, and the input it
+// left unread.
+struct DriverRun {
+    int status;
+    std::string output;
+    std::string unread;
+};
+
+template <typename Driver>
+DriverRun run_driver(Driver driver, const std::vector<std::string>& arguments, const std::string& typed) {
+    CapturedConsole capture(typed);
+    const int status = call_driver(driver, capture.console, arguments);
+    return {status, capture.output(), capture.unread_input()};
 }

@@ -17,20 +17,6 @@
 
 #include <cstdio>
 
-namespace {
-
-const std::string kPress = "press enter key.\n";
-
-// Names in `directory` that are extraction temporaries: after any run,
-// finished or failed, there must be none.
-std::vector<std::string> unpack_temporaries(const std::string& directory) {
-    std::vector<std::string> found;
-    for (const std::string& name : list_names(directory))
-        if (name.rfind(".unpacker-", 0) == 0) found.push_back(name);
-    return found;
-}
-
-}  // namespace
 
 // A disk that fills during one entry stops the run there: the entries before
 // it stay written, the file an earlier run left under that name is intact,
@@ -96,7 +82,7 @@ TEST(UnpackerFault, ArchiveWithAHundredThousandEntries) {
     EXPECT_EQ(list_names(scratch.path("many")).size(), static_cast<size_t>(kEntries));
     EXPECT_EQ(read_file(scratch.path("many/e042000")), "e042000");
     EXPECT_EQ(read_file(scratch.path("many/e042001")), "");
-    EXPECT_TRUE(unpack_temporaries(scratch.path("many")).empty());
+    EXPECT_TRUE(temporaries(list_names(scratch.path("many"))).empty());
 }
 
 // A directory that claims any number of entries, in an archive that is

@@ -13,16 +13,10 @@
 #include <string>
 #include <string_view>
 
+#include "tests/fuzz/fuzz_check.h"
 #include "unpacker/output_directory.h"
 
 namespace {
-
-// Stops the run with a message naming the broken promise.
-void require(bool holds, const char* promise) {
-    if (holds) return;
-    std::fprintf(stderr, "output_directory_fuzz: %s\n", promise);
-    std::abort();
-}
 
 bool only_dots(std::string_view text) { return text.find_first_not_of('.') == std::string_view::npos; }
 

@@ -17,6 +17,8 @@
 #include <vector>
 
 #include "common/platform.h"
+#include "tests/fuzz/fuzz_check.h"
+#include "tests/pak_writer.h"
 #include "unpacker/entry_name.h"
 #include "unpacker/pak_format.h"
 
@@ -26,13 +28,6 @@
 #endif
 
 namespace {
-
-// Stops the run with a message naming the broken promise.
-void require(bool holds, const char* promise) {
-    if (holds) return;
-    std::fprintf(stderr, "pak_reader_fuzz: %s\n", promise);
-    std::abort();
-}
 
 // The reader takes a path, so each input becomes a file: an in-memory one
 // where the system has them, else one temporary file reused for every input.
@@ -58,11 +53,6 @@ std::string store_input(const uint8_t* data, size_t size) {
     const bool written = size == 0 || std::fwrite(data, 1, size, file) == size;
     require(std::fclose(file) == 0 && written, "input file written");
     return path;
-}
-
-int32_t int32_at(const uint8_t* bytes) {
-    return static_cast<int32_t>(static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-                                static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24);
 }
 
 bool is_separator(char c) { return c == '/' || c == '\\'; }
@@ -140,7 +130,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     require(status == PakStatus::ok, "a whole header reads");
-    require(header.count == int32_at(data + 4), "the count is as stored");
+    require(header.count == stored_int32(data + 4), "the count is as stored");
 
     PakDirectory directory;
     const PakStatus opened = open_pak_directory(directory, archive, header.count, file_size);
@@ -158,7 +148,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             require(static_cast<uint8_t>(entry.name[j]) == (record[j] ^ static_cast<uint8_t>(j)),
                     "each name byte is stored XOR its position");
         }
-        require(entry.size == int32_at(record + 256) && entry.offset == int32_at(record + 260),
+        require(entry.size == stored_int32(record + 256) && entry.offset == stored_int32(record + 260),
                 "size and offset are as stored");
 
         const void* end = std::memchr(entry.name, '\0', kPakNameSize);
