@@ -7,19 +7,25 @@
 TEST(EntryName, RefusesNamesThatLeaveTheDirectoryOrNameADevice) {
     for (const char* name : {"/etc/passwd", "\\x", "C:x", "a:b", "x::$DATA", "..", "../x", "a/../../x",
                              "a\\..\\x", "sub/..", "a\tb", "a\x7F", "\x1b[2J", "CON", "con.txt",
-                             "Lpt9.log", "dir/aux", "dir\\Com1.tar.gz", "nul .txt", "prn", "CONIN$", "conout$.log", "COM0", "lpt0.x"}) {
+                             "Lpt9.log", "dir/aux", "dir\\Com1.tar.gz", "nul .txt", "prn", "CONIN$", "conout$.log", "COM0", "lpt0.x",
+                             // Windows drops a component's last dots and blanks, so these
+                             // would name "a", and reserves COM and LPT with superscripts.
+                             "a.", "a ", "a. .", "...", "sub./b", "d /x", "COM\xC2\xB9", "lpt\xC2\xB3.txt", "COM\xB2"}) {
         EXPECT_TRUE(is_unsafe_entry_name(name)) << name;
     }
 }
 
 TEST(EntryName, AcceptsOrdinaryNames) {
-    for (const char* name : {"", "a.txt", "sub/a", "sub\\a", "..a", "a..b", "...", "./a", "CONSOLE",
-                             "COM", "LPT10", "con_", "econ", "\x83\x5C\x83\x74\x83\x67.txt"}) {
+    for (const char* name : {"", "a.txt", "sub/a", "sub\\a", "..a", "a..b", "./a", "CONSOLE",
+                             "COM", "LPT10", "con_", "econ", "\x83\x5C\x83\x74\x83\x67.txt", ".", "sub/.", "COM\xC2\xB4"}) {
         EXPECT_FALSE(is_unsafe_entry_name(name)) << name;
     }
 }
 
 TEST(EntryName, BothSeparatorsBecomeThePlatformOne) {
-    const std::string sep(1, kPathSeparator);
-    EXPECT_EQ(entry_name_to_path("a\\b/c.txt"), "a" + sep + "b" + sep + "c.txt");
+    const std::string sep(1, path_separator());
+    std::string path;
+    ASSERT_TRUE(entry_name_to_path("a\\b/c.txt", path));
+    EXPECT_EQ(path, "a" + sep + "b" + sep + "c.txt");
+    EXPECT_FALSE(entry_name_to_path("../x", path));
 }

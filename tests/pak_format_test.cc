@@ -26,10 +26,16 @@ TEST(PakFormat, ReadsALargeDirectoryAcrossBlocks) {
     ASSERT_TRUE(open_input_file(archive, scratch.path("a.pak")));
     PakHeader header;
     ASSERT_EQ(read_pak_header(archive, header), PakStatus::ok);
-    std::vector<PakEntry> entries;
-    ASSERT_EQ(read_pak_directory(archive, header.count, static_cast<int64_t>(bytes.size()), entries), PakStatus::ok);
-    ASSERT_EQ(entries.size(), 2500u);
-    EXPECT_STREQ(entries[2499].name, "file2499");
-    EXPECT_EQ(entries[2499].size, 2499 % 3);
-    EXPECT_EQ(entries[1].offset, 8 + 264 * 2500);
+    PakDirectory directory;
+    ASSERT_EQ(open_pak_directory(directory, archive, header.count, static_cast<int64_t>(bytes.size())), PakStatus::ok);
+    ASSERT_EQ(directory.count, 2500);
+    PakEntry entry;
+    // Out of order and back again: each block is read when needed.
+    for (const size_t index : {size_t{2499}, size_t{1}, size_t{1500}, size_t{2499}}) {
+        ASSERT_EQ(read_pak_directory(directory, index, entry), PakStatus::ok);
+        EXPECT_EQ(std::string(entry.name), "file" + std::to_string(index));
+        EXPECT_EQ(entry.size, static_cast<int32_t>(index % 3));
+    }
+    EXPECT_EQ(entry.offset, 8 + 264 * 2500 + 2499);
+    EXPECT_NE(read_pak_directory(directory, 2500, entry), PakStatus::ok);
 }

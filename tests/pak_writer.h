@@ -29,6 +29,13 @@ inline std::string pak_record(const std::string& name, int32_t size, int32_t off
     return record;
 }
 
+// The little-endian signed 32-bit value stored at `bytes`.
+inline int32_t stored_int32(const void* bytes) {
+    const auto* b = static_cast<const unsigned char*>(bytes);
+    return static_cast<int32_t>(static_cast<uint32_t>(b[0]) | static_cast<uint32_t>(b[1]) << 8 |
+                                static_cast<uint32_t>(b[2]) << 16 | static_cast<uint32_t>(b[3]) << 24);
+}
+
 inline std::string pak_header(int32_t count) {
     std::string header = "PAK0";
     for (int i = 0; i < 4; ++i) header += static_cast<char>(static_cast<uint32_t>(count) >> (8 * i));

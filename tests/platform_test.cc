@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/safe_output.h"
 #include "test_support.h"
 
 #ifndef _WIN32
@@ -13,37 +14,37 @@
 
 namespace {
 
-std::vector<std::string> names_of(const std::vector<DirEntry>& entries) {
-    std::vector<std::string> names;
-    names.reserve(entries.size());
-    for (const DirEntry& entry : entries) names.push_back(entry.name);
-    return names;
-}
-
 bool write_safely(const std::string& directory, const std::string& relative, const std::string& bytes) {
+    DirectoryHandle handle;
     SafeOutput output;
-    return safe_output_open(output, directory, relative, ".part") &&
-           safe_output_write(output, bytes.data(), bytes.size()) && safe_output_commit(output);
+    return open_directory(handle, directory) && safe_output_open(output, handle, relative, ".part") &&
+           safe_output_write(output, bytes.data(), bytes.size()) &&
+           safe_output_commit(output) == CommitResult::committed;
 }
 
 }  // namespace
 
-TEST(ListDirectory, FiltersByPatternAndKeepsAStableOrder) {
+TEST(ListDirectory, ListsEverythingInAStableOrder) {
     ScratchDir dir;
     for (const char* name : {"b.TXT", "a.txt", "B.txt", "c.bin"}) ASSERT_TRUE(write_file(dir.path(name), ""));
     ASSERT_TRUE(make_dir(dir.path("d.txt")));
+    DirectoryHandle handle;
+    ASSERT_TRUE(open_directory(handle, dir.root));
     std::vector<DirEntry> entries;
-    ASSERT_TRUE(list_directory(dir.root, "*.txt", entries));
+    ASSERT_TRUE(list_directory(handle, entries));
 #ifdef _WIN32
     // Names differing only in letter case are one file there: writing
     // "B.txt" rewrote "b.TXT".
-    EXPECT_EQ(names_of(entries), (std::vector<std::string>{"a.txt", "b.TXT", "d.txt"}));
+    EXPECT_EQ(names_of(entries), (std::vector<std::string>{"a.txt", "b.TXT", "c.bin", "d.txt"}));
 #else
-    EXPECT_EQ(names_of(entries), (std::vector<std::string>{"a.txt", "B.txt", "b.TXT", "d.txt"}));
+    EXPECT_EQ(names_of(entries), (std::vector<std::string>{"a.txt", "B.txt", "b.TXT", "c.bin", "d.txt"}));
 #endif
     for (const DirEntry& entry : entries)
         EXPECT_EQ(entry.kind, entry.name == "d.txt" ? EntryKind::directory : EntryKind::regular);
-    EXPECT_FALSE(list_directory(dir.path("missing"), "*.*", entries));
+    DirectoryHandle missing;
+    const OsStatus opened = open_directory(missing, dir.path("missing"));
+    EXPECT_FALSE(opened);
+    EXPECT_NE(opened.error, 0) << "the cause is kept";
 }
 
 TEST(ProbePath, TellsDirectoriesFromFilesAndNothing) {
@@ -59,8 +60,10 @@ TEST(SafeOutput, NothingStandsUnderTheFinalNameUntilCommit) {
     ScratchDir dir;
     ASSERT_TRUE(write_file(dir.path("out"), "old"));
     {
+        DirectoryHandle handle;
+        ASSERT_TRUE(open_directory(handle, dir.root));
         SafeOutput output;
-        ASSERT_TRUE(safe_output_open(output, dir.root, "out", ".part"));
+        ASSERT_TRUE(safe_output_open(output, handle, "out", ".part"));
         ASSERT_TRUE(safe_output_write(output, "new", 3));
         EXPECT_EQ(read_file(dir.path("out")), "old");
     }  // dropped without commit: the temporary goes, the old file stays
@@ -71,16 +74,27 @@ TEST(SafeOutput, NothingStandsUnderTheFinalNameUntilCommit) {
     EXPECT_EQ(list_names(dir.root), std::vector<std::string>{"out"});
 }
 
+// Subdirectories are never created, a name ending in a separator or naming
+// a directory is never a file, and a directory at the final name is told
+// apart from other failures and left as it was.
 TEST(SafeOutput, WritesIntoExistingSubdirectoriesOnly) {
     ScratchDir dir;
     ASSERT_TRUE(make_dir(dir.path("sub")));
     EXPECT_TRUE(write_safely(dir.root, "sub/a", "a"));
     EXPECT_EQ(read_file(dir.path("sub/a")), "a");
-    EXPECT_FALSE(write_safely(dir.root, "missing/a", "a"));
-    EXPECT_FALSE(write_safely(dir.root, "sub/", "a"));
-    EXPECT_FALSE(write_safely(dir.root, "", "a"));
-    EXPECT_FALSE(write_safely(dir.root, "sub", "a")) << "a directory stands there";
+    for (const char* name : {"missing/a", "sub/", "", ".", "sub/."}) EXPECT_FALSE(write_safely(dir.root, name, "a")) << name;
+    DirectoryHandle handle;
+    ASSERT_TRUE(open_directory(handle, dir.root));
+    SafeOutput output;
+    // Found at the latest when committing; some platforms refuse already here.
+    if (safe_output_open(output, handle, "sub", ".part")) {
+        ASSERT_TRUE(safe_output_write(output, "x", 1));
+        EXPECT_EQ(safe_output_commit(output), CommitResult::cannot_replace);
+    }
     EXPECT_EQ(list_names(dir.path("sub")), std::vector<std::string>{"a"});
+    EXPECT_EQ(list_names(dir.root), std::vector<std::string>{"sub"});
+    DirectoryHandle closed;
+    EXPECT_FALSE(safe_output_open(output, closed, "x", ".part"));
 }
 
 TEST(SafeOutput, CopiesARangeOfAnotherFile) {
@@ -88,12 +102,15 @@ TEST(SafeOutput, CopiesARangeOfAnotherFile) {
     ASSERT_TRUE(write_file(dir.path("source"), "0123456789"));
     InputFile source;
     ASSERT_TRUE(open_input_file(source, dir.path("source")));
-    EXPECT_EQ(input_file_size(source), 10);
+    EXPECT_EQ(source.size, 10);
+    DirectoryHandle handle;
+    ASSERT_TRUE(open_directory(handle, dir.root));
     SafeOutput output;
-    ASSERT_TRUE(safe_output_open(output, dir.root, "range", ".part"));
+    ASSERT_TRUE(safe_output_open(output, handle, "range", ".part"));
     ASSERT_TRUE(safe_output_copy_from(output, source, 3, 4));
     EXPECT_FALSE(safe_output_copy_from(output, source, 8, 5)) << "the source ends early";
-    ASSERT_TRUE(safe_output_commit(output));
+    EXPECT_NE(output.error(), 0);
+    EXPECT_EQ(safe_output_commit(output), CommitResult::committed);
     EXPECT_EQ(read_file(dir.path("range")).substr(0, 4), "3456");
 }
 
@@ -111,5 +128,10 @@ TEST(SafeOutput, NeverWritesThroughLinks) {
     // The directory handed in may itself be a link the user made.
     EXPECT_TRUE(write_safely(dir.path("linkdir"), "new", "mine"));
     EXPECT_EQ(read_file(outside.path("new")), "mine");
+    // A subdirectory opened through its handle refuses a link as well.
+    DirectoryHandle top;
+    DirectoryHandle child;
+    ASSERT_TRUE(open_directory(top, dir.root));
+    EXPECT_FALSE(open_subdirectory(child, top, "linkdir"));
 }
 #endif

@@ -13,16 +13,8 @@
 
 namespace {
 
-struct ScramblerRun {
-    int status;
-    std::string output;
-    std::string unread;
-};
-
-ScramblerRun scramble(const std::vector<std::string>& arguments, const std::string& typed = "\n\n") {
-    CapturedConsole capture(typed);
-    const int status = call_driver(run_scrambler, capture.console, arguments);
-    return {status, capture.output(), capture.unread_input()};
+DriverRun scramble(const std::vector<std::string>& arguments, const std::string& typed = "\n\n") {
+    return run_driver(run_scrambler, arguments, typed);
 }
 
 // The three passes' order over a small tree, as a person sees it.
@@ -45,7 +37,7 @@ const char kOrderTranscript[] =
 TEST(RunScrambler, WalksAllBmpThenTgaThenTxtAcrossTheTree) {
     ScratchDir dir;
     make_order_tree(dir);
-    const ScramblerRun run = scramble({dir.root});
+    const DriverRun run = scramble({dir.root});
     EXPECT_EQ(run.output, kOrderTranscript);
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.unread, "");
@@ -55,7 +47,7 @@ TEST(RunScrambler, WalksAllBmpThenTgaThenTxtAcrossTheTree) {
 
 TEST(RunScrambler, WrongArgumentCountsEndSilentlyWithoutAPause) {
     for (const auto& arguments : {std::vector<std::string>{}, std::vector<std::string>{"a", "b"}}) {
-        const ScramblerRun run = scramble(arguments, "\n");
+        const DriverRun run = scramble(arguments, "\n");
         EXPECT_EQ(run.status, 2);
         EXPECT_EQ(run.output, "");
         EXPECT_EQ(run.unread, "\n") << "the program paused";
@@ -65,7 +57,7 @@ TEST(RunScrambler, WrongArgumentCountsEndSilentlyWithoutAPause) {
 TEST(RunScrambler, RefusedPathsGetTheirMessageOnePauseAndNoWork) {
     ScratchDir dir;
     ASSERT_TRUE(write_file(dir.path("file.bmp"), "f"));
-    ScramblerRun run = scramble({dir.path("missing")}, "\n\n");
+    DriverRun run = scramble({dir.path("missing")}, "\n\n");
     EXPECT_EQ(run.output, "directory open error.\npress enter key.\n");
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.unread, "\n");
@@ -94,7 +86,7 @@ TEST(RunScrambler, AFileErrorStillEndsSuccessfulButExitsOne) {
     ScratchDir dir;
     ASSERT_EQ(mkfifo(dir.path("a.bmp").c_str(), 0600), 0);
     ASSERT_TRUE(write_file(dir.path("b.txt"), "b"));
-    const ScramblerRun run = scramble({dir.root});
+    const DriverRun run = scramble({dir.root});
     EXPECT_EQ(run.output,
               "press enter to start...a.bmp ...error.\nb.txt ...done.\nsuccessful.\npress enter key.\n");
     EXPECT_EQ(run.status, 1);

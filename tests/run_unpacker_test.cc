@@ -12,25 +12,13 @@
 
 namespace {
 
-struct Outcome {
-    int status;
-    std::string output;
-    std::string unread;  // input left after the pause
-};
-
-Outcome unpack(const std::string& archive_path) {
-    CapturedConsole console("\nrest");
-    int status = call_driver(run_unpacker, console.console, {archive_path});
-    return {status, console.output(), console.unread_input()};
-}
+DriverRun unpack(const std::string& archive_path) { return run_driver(run_unpacker, {archive_path}, "\nrest"); }
 
 // The archive as a.pak in `scratch`, unpacked into scratch/a.
-Outcome unpack_bytes(const ScratchDir& scratch, const std::string& bytes) {
+DriverRun unpack_bytes(const ScratchDir& scratch, const std::string& bytes) {
     write_file(scratch.path("a.pak"), bytes);
     return unpack(scratch.path("a.pak"));
 }
-
-const char* const kPress = "press enter key.\n";
 
 }  // namespace
 
@@ -39,7 +27,7 @@ TEST(RunUnpacker, ReportsEachRangeIn32BitHexAndWritesEveryEntry) {
     make_dir(scratch.path("a"));
     make_dir(scratch.path("a/sub"));
     const int32_t data = 8 + 264 * 4;
-    Outcome run = unpack_bytes(scratch, pak_header(4) + pak_record("a.txt", 5, data) + pak_record("zero", 0, 0) +
+    DriverRun run = unpack_bytes(scratch, pak_header(4) + pak_record("a.txt", 5, data) + pak_record("zero", 0, 0) +
                                         pak_record("neg", 0, -1) + pak_record("sub\\b.bin", 3, data + 5) +
                                         "hello" + "xyz");
     EXPECT_EQ(run.output, "files: 4\n00000428 - 0000042C: a.txt ...done.\n00000000 - FFFFFFFF: zero ...done.\n"
@@ -56,7 +44,7 @@ TEST(RunUnpacker, ReportsEachRangeIn32BitHexAndWritesEveryEntry) {
 TEST(RunUnpacker, EmptyDirectoryStillCreatesTheOutputDirectory) {
     for (int32_t count : {0, -5}) {
         ScratchDir scratch;
-        Outcome run = unpack_bytes(scratch, pak_header(count) + "junk");
+        DriverRun run = unpack_bytes(scratch, pak_header(count) + "junk");
         EXPECT_EQ(run.output, "files: " + std::to_string(count) + "\nsuccessful.\npress enter key.\n");
         EXPECT_EQ(run.status, 0);
         EXPECT_TRUE(list_names(scratch.path("a")).empty());
@@ -80,19 +68,23 @@ TEST(RunUnpacker, StopsAtTheFirstEntryThatCannotBeOpened) {
     const Case cases[] = {
         {"a.pak", "nosub/x", "a"},  // no subdirectory is ever created
         {"a.pak", "", "a"},         {"a.pak", "dir/", "a"},
+        {"a.pak", ".", "a"},        {"a.pak", "dir/.", "a"},  // the directory itself, never a file
         {"archive", "x", "archive"},  // the output directory would be the archive itself
         {".pak", "x", ".pak"},
     };
     for (const Case& c : cases) {
         ScratchDir scratch;
+        ASSERT_TRUE(make_dir(scratch.path("a")));
+        ASSERT_TRUE(make_dir(scratch.path("a/dir")));
         const std::string archive = make_pak({{"first", "1"}, {c.bad_name, "2"}, {"last", "3"}});
         write_file(scratch.path(c.archive_name), archive);
-        Outcome run = unpack(scratch.path(c.archive_name));
+        DriverRun run = unpack(scratch.path(c.archive_name));
         EXPECT_EQ(run.status, 1);
         const std::string ranges = "files: 3\n00000320 - 00000320: first ...";
         if (c.archive_name == "a.pak") {
             EXPECT_EQ(run.output, ranges + "done.\n00000321 - 00000321: " + c.bad_name + " ...\nfile open error.\n" + kPress);
-            EXPECT_EQ(list_names(scratch.path("a")), (std::vector<std::string>{"first"}));
+            EXPECT_EQ(list_names(scratch.path("a")), (std::vector<std::string>{"dir", "first"}));
+            EXPECT_TRUE(list_names(scratch.path("a/dir")).empty());
         } else {
             EXPECT_EQ(run.output, ranges + "\nfile open error.\n" + kPress);
             EXPECT_EQ(read_file(scratch.path(c.archive_name)), archive);
@@ -127,7 +119,7 @@ TEST(RunUnpacker, HostileArchivesCreateNothing) {
     for (const Case& c : cases) {
         ScratchDir scratch;
         write_file(scratch.path("evil"), "sentinel");
-        Outcome run = unpack_bytes(scratch, c.bytes);
+        DriverRun run = unpack_bytes(scratch, c.bytes);
         EXPECT_EQ(run.output, c.output);
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(run.unread, "rest");
@@ -140,7 +132,7 @@ TEST(RunUnpacker, EveryTruncationOfAValidArchiveIsRefusedCleanly) {
     const std::string archive = make_pak({{"one", "first file"}, {"two", ""}, {"three", "last file's data"}});
     for (size_t length = 0; length < archive.size(); ++length) {
         ScratchDir scratch;
-        Outcome run = unpack_bytes(scratch, archive.substr(0, length));
+        DriverRun run = unpack_bytes(scratch, archive.substr(0, length));
         const std::string ending = length < 4 ? "It isn't PAK file\n" : "broken PAK file\n";
         ASSERT_EQ(run.output, (length < 8 ? "" : "files: 3\n") + ending + kPress) << length;
         ASSERT_EQ(list_names(scratch.root), (std::vector<std::string>{"a.pak"})) << length;
@@ -156,7 +148,7 @@ TEST(RunUnpacker, NeverWritesThroughASymbolicLink) {
     ASSERT_EQ(symlink("real", scratch.path("a").c_str()), 0);  // the user's own link is followed
     ASSERT_EQ(symlink("../evil", scratch.path("real/x").c_str()), 0);
     ASSERT_EQ(symlink("../outside", scratch.path("real/sub").c_str()), 0);
-    Outcome run = unpack_bytes(scratch, make_pak({{"x", "data"}, {"sub/y", "y"}}));
+    DriverRun run = unpack_bytes(scratch, make_pak({{"x", "data"}, {"sub/y", "y"}}));
     EXPECT_EQ(run.output, "files: 2\n00000218 - 0000021B: x ...done.\n0000021C - 0000021C: sub/y ...\nfile open error.\n" + std::string(kPress));
     struct stat info;
     ASSERT_EQ(lstat(scratch.path("real/x").c_str(), &info), 0);

@@ -14,20 +14,6 @@
 
 namespace {
 
-std::string pattern_bytes(size_t length) {
-    std::string bytes(length, '\0');
-    for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<char>((i * 131 + 7) & 0xFF);
-    return bytes;
-}
-
-// Names in the folder that look like a copy's temporary.
-int temporaries_in(const std::string& directory) {
-    int count = 0;
-    for (const std::string& name : list_names(directory))
-        if (name.rfind("_o_~", 0) == 0) ++count;
-    return count;
-}
-
 }  // namespace
 
 TEST(ScrambleFile, EveryByteIsXoredWithTheKeyRepeatingEvery15Bytes) {
@@ -35,12 +21,12 @@ TEST(ScrambleFile, EveryByteIsXoredWithTheKeyRepeatingEvery15Bytes) {
     // Around the key length, and past the copy's block (a multiple of 15)
     // with a length that is not, to catch a key that restarts per block.
     for (const size_t length : {0u, 1u, 15u, 16u, 30u, 245760u + 7u, 3u * 245760u + 1000u}) {
-        const std::string plain = pattern_bytes(length);
+        const std::string plain = patterned_bytes(length);
         ASSERT_TRUE(write_file(dir.path("in.bmp"), plain));
         ASSERT_EQ(scramble_file(dir.path("in.bmp"), dir.path("_o_in.bmp")), 0) << length;
         EXPECT_EQ(read_file(dir.path("_o_in.bmp")), scrambled(plain)) << length;
     }
-    EXPECT_EQ(temporaries_in(dir.root), 0);
+    EXPECT_TRUE(temporaries(list_names(dir.root)).empty());
 }
 
 TEST(ScrambleFile, SixteenBytesUseKeyByteZeroAgainForTheLast) {
@@ -55,7 +41,7 @@ TEST(ScrambleFile, SixteenBytesUseKeyByteZeroAgainForTheLast) {
 
 TEST(ScrambleFile, ScramblingTheCopyGivesTheSourceBack) {
     ScratchDir dir;
-    const std::string plain = pattern_bytes(100000);
+    const std::string plain = patterned_bytes(100000);
     ASSERT_TRUE(write_file(dir.path("a.tga"), plain));
     ASSERT_EQ(scramble_file(dir.path("a.tga"), dir.path("_o_a.tga")), 0);
     ASSERT_EQ(scramble_file(dir.path("_o_a.tga"), dir.path("back.tga")), 0);
@@ -74,7 +60,7 @@ TEST(ScrambleFile, FailuresLeaveNoCopyAndTouchNoSource) {
     ASSERT_TRUE(make_dir(dir.path("_o_a.bmp")));
     EXPECT_EQ(scramble_file(dir.path("a.bmp"), dir.path("_o_a.bmp")), -1);
     EXPECT_EQ(read_file(dir.path("a.bmp")), "source");
-    EXPECT_EQ(temporaries_in(dir.root), 0);
+    EXPECT_TRUE(temporaries(list_names(dir.root)).empty());
 }
 
 TEST(ScrambleFile, AnExistingCopyIsReplacedWhole) {
@@ -114,7 +100,7 @@ TEST(ScrambleFile, AFifoIsRefusedWithoutBlocking) {
     // Opening a FIFO for reading blocks until a writer comes; none will.
     EXPECT_EQ(scramble_file(dir.path("pipe.txt"), dir.path("_o_pipe.txt")), -1);
     EXPECT_FALSE(file_exists(dir.path("_o_pipe.txt")));
-    EXPECT_EQ(temporaries_in(dir.root), 0);
+    EXPECT_TRUE(temporaries(list_names(dir.root)).empty());
 }
 
 #endif

@@ -15,11 +15,14 @@ TEST(ScramblerProcess, TranscriptAndCopiesAreTheSameBytesEverywhere) {
     ASSERT_TRUE(write_file(scratch.path("x.txt"), "line one\r\nline two\n"));
     ASSERT_TRUE(write_file(scratch.path("y.bmp"), std::string("BM\0\x1a\r\n\xff", 7)));
     ASSERT_TRUE(write_file(scratch.path("sub/z.bmp"), ""));
+    for (const char* name : {"w.tga", "sub/v.tga", "sub/u.txt"}) ASSERT_TRUE(write_file(scratch.path(name), name));
 
+    // Every BMP of the tree, then every TGA, then every TXT, each kind's
+    // top folder before its subfolder.
     const ProcessResult run = run_program(SCRAMBLER_PATH, {scratch.root}, "\n\n");
     EXPECT_EQ(run.output,
-              "press enter to start...y.bmp ...done.\nz.bmp ...done.\nx.txt ...done.\n"
-              "successful.\npress enter key.\n");
+              "press enter to start...y.bmp ...done.\nz.bmp ...done.\nw.tga ...done.\nv.tga ...done.\n"
+              "x.txt ...done.\nu.txt ...done.\nsuccessful.\npress enter key.\n");
     EXPECT_EQ(run.exit_status, 0);
     // Copies are binary: no line-end or end-of-file translation on the way.
     EXPECT_EQ(read_file(scratch.path("_o_x.txt")), scrambled("line one\r\nline two\n"));

@@ -1,7 +1,5 @@
 #include "test_support.h"
 
-#include "scrambler/scramble_file.h"
-
 #include <algorithm>
 #include <filesystem>
 #include <random>
@@ -9,6 +7,8 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <grp.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -89,10 +89,48 @@ std::vector<std::string> list_names(const std::string& directory) {
 }
 
 std::string scrambled(const std::string& bytes) {
+    static const unsigned char kKey[15] = {0x5A, 0xC3, 0x1E, 0x96, 0x07, 0xB4, 0x3D, 0xE8,
+                                           0x71, 0x0F, 0xA2, 0x4C, 0xD9, 0x66, 0x2B};
     std::string out = bytes;
     for (size_t i = 0; i < out.size(); ++i)
-        out[i] = static_cast<char>(static_cast<unsigned char>(out[i]) ^ ScrambleKey[i % ScrambleKey.size()]);
+        out[i] = static_cast<char>(static_cast<unsigned char>(out[i]) ^ kKey[i % sizeof kKey]);
     return out;
+}
+
+std::vector<std::string> names_of(const std::vector<DirEntry>& entries) {
+    std::vector<std::string> names;
+    names.reserve(entries.size());
+    for (const DirEntry& entry : entries) names.push_back(entry.name);
+    return names;
+}
+
+std::string patterned_bytes(size_t length) {
+    std::string bytes(length, '\0');
+    uint32_t state = 2463534242u;
+    for (char& c : bytes) {
+        state ^= state << 13, state ^= state >> 17, state ^= state << 5;
+        c = static_cast<char>(state);
+    }
+    return bytes;
+}
+
+bool is_temporary_name(const std::string& name) {
+    return name.rfind("_o_~", 0) == 0 || name.rfind(".unpacker-~", 0) == 0;
+}
+
+std::vector<std::string> temporaries(const std::vector<std::string>& names) {
+    std::vector<std::string> found;
+    for (const std::string& name : names)
+        if (is_temporary_name(name)) found.push_back(name);
+    return found;
+}
+
+std::vector<char*> argv_of(std::vector<std::string>& storage) {
+    std::vector<char*> argv;
+    argv.reserve(storage.size() + 1);
+    for (std::string& s : storage) argv.push_back(s.data());
+    argv.push_back(nullptr);
+    return argv;
 }
 
 size_t count_of(const std::string& text, const std::string& piece) {
@@ -142,7 +180,7 @@ namespace {
 // Runs `program` in a child; `file_size_limit` above 0 caps the size of any
 // file the child writes, with SIGXFSZ ignored so that the write fails.
 ProcessResult run_child(const std::string& program, const std::vector<std::string>& arguments,
-                        const std::string& typed, rlim_t file_size_limit) {
+                        const std::string& typed, uint64_t file_size_limit, bool unprivileged = false) {
     ProcessResult result;
     ScratchDir scratch;
     const std::string input_path = scratch.path("stdin");
@@ -153,22 +191,24 @@ ProcessResult run_child(const std::string& program, const std::vector<std::strin
         const int in = open(input_path.c_str(), O_RDONLY);
         const int out = open(output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (in < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0) _exit(126);
+        if (unprivileged && geteuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setgid(kUnprivilegedId) != 0 || setuid(kUnprivilegedId) != 0))
+            _exit(126);
         if (file_size_limit > 0) {
             std::signal(SIGXFSZ, SIG_IGN);
-            const rlimit cap{file_size_limit, file_size_limit};
+            const rlimit cap{static_cast<rlim_t>(file_size_limit), static_cast<rlim_t>(file_size_limit)};
             if (setrlimit(RLIMIT_FSIZE, &cap) != 0) _exit(126);
         }
-        std::vector<char*> argv;
         std::vector<std::string> storage{program};
         storage.insert(storage.end(), arguments.begin(), arguments.end());
-        argv.reserve(storage.size() + 1);
-        for (std::string& s : storage) argv.push_back(s.data());
-        argv.push_back(nullptr);
+        std::vector<char*> argv = argv_of(storage);
         execv(program.c_str(), argv.data());
         _exit(127);
     }
     int status = 0;
-    waitpid(child, &status, 0);
+    rusage usage{};
+    wait4(child, &status, 0, &usage);
+    result.peak_kib = static_cast<long>(usage.ru_maxrss);
     result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     result.output = read_file(output_path);
     return result;
@@ -181,8 +221,22 @@ ProcessResult run_program(const std::string& program, const std::vector<std::str
     return run_child(program, arguments, typed, 0);
 }
 
+ProcessResult run_program_unprivileged(const std::string& program, const std::vector<std::string>& arguments,
+                                       const std::string& typed) {
+    return run_child(program, arguments, typed, 0, true);
+}
+
+void give_to_unprivileged_user(const std::string& path) {
+    if (geteuid() != 0) return;
+    std::error_code error;
+    (void)lchown(path.c_str(), kUnprivilegedId, kUnprivilegedId);
+    for (auto it = fs::recursive_directory_iterator(path, error); !error && it != fs::recursive_directory_iterator();
+         it.increment(error))
+        (void)lchown(it->path().c_str(), kUnprivilegedId, kUnprivilegedId);
+}
+
 ProcessResult run_program_with_file_size_limit(const std::string& program, const std::vector<std::string>& arguments,
-                                               const std::string& typed, rlim_t limit) {
+                                               const std::string& typed, uint64_t limit) {
     return run_child(program, arguments, typed, limit);
 }
 

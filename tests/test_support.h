@@ -3,15 +3,13 @@
 // Helpers shared by the tests: scratch folders, whole-file reads and writes,
 // an in-process console, and running the real programs as processes.
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "common/console.h"
-
-#ifndef _WIN32
-#include <sys/resource.h>
-#endif
+#include "common/platform.h"
 
 // A fresh folder under the system's temporary directory, removed with all
 // its contents by the destructor.
@@ -45,8 +43,28 @@ struct CapturedConsole {
     Console console;
 };
 
-// `bytes` as the scrambler writes them: byte i XOR key byte i mod 15.
+// `bytes` as the scrambler writes them: byte i XOR key byte i mod 15, with
+// the key written out here rather than taken from the product, so a wrong
+// key byte fails every test that compares a copy.
 std::string scrambled(const std::string& bytes);
+
+// The names of listed entries, in the listing's order.
+std::vector<std::string> names_of(const std::vector<DirEntry>& entries);
+
+// Bytes that differ from their neighbours all along, so a shifted or
+// repeated block cannot pass for the right one.
+std::string patterned_bytes(size_t length);
+
+// Whether `name` is one of the temporaries the programs write a file under
+// ("_o_~..." for the scrambler, ".unpacker-~..." for the unpacker): after
+// any run, finished or failed, none may be left.
+bool is_temporary_name(const std::string& name);
+
+// The temporaries among `names`.
+std::vector<std::string> temporaries(const std::vector<std::string>& names);
+
+// The pause's answer, as both programs print it before every pause that ends a run.
+inline const std::string kPress = "press enter key.\n";
 
 // How many times `piece` occurs in `text`, overlaps counted.
 size_t count_of(const std::string& text, const std::string& piece);
@@ -54,6 +72,7 @@ size_t count_of(const std::string& text, const std::string& piece);
 struct ProcessResult {
     int exit_status = -1;
     std::string output;
+    long peak_kib = 0;  // the program's peak resident memory, where the system tells
 };
 
 // Runs `program` with `arguments`, standard input read from `typed`,
@@ -66,7 +85,20 @@ ProcessResult run_program(const std::string& program, const std::vector<std::str
 // bytes the way a full disk or a quota stops a write; SIGXFSZ is ignored so
 // that the write fails with an error instead of killing the program.
 ProcessResult run_program_with_file_size_limit(const std::string& program, const std::vector<std::string>& arguments,
-                                               const std::string& typed, rlim_t limit);
+                                               const std::string& typed, uint64_t limit);
+
+// The user "nobody": as root, runs that need the system's permission
+// checks to apply run as this user.
+inline constexpr unsigned kUnprivilegedId = 65534;
+
+// As run_program, as the user nobody when the tests run as root, so that
+// permission bits hold as they do for an ordinary user.
+ProcessResult run_program_unprivileged(const std::string& program, const std::vector<std::string>& arguments,
+                                       const std::string& typed);
+
+// Hands `path` and all below it to the user nobody when the tests run as
+// root, for run_program_unprivileged to work in.
+void give_to_unprivileged_user(const std::string& path);
 
 // Points the scratch folders made while it lives at memory (/dev/shm) where
 // the system offers it: making and removing many thousands of files on a
@@ -81,14 +113,29 @@ struct ScratchInMemory {
 };
 #endif
 
+// An argument vector over `storage`, ended by a null pointer.
+std::vector<char*> argv_of(std::vector<std::string>& storage);
+
 // Calls a driver the way main does: argv[0] is the program's name.
 template <typename Driver>
 int call_driver(Driver driver, Console& console, const std::vector<std::string>& arguments) {
     std::vector<std::string> storage{"program"};
     storage.insert(storage.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    argv.reserve(storage.size() + 1);
-    for (std::string& s : storage) argv.push_back(s.data());
-    argv.push_back(nullptr);
+    std::vector<char*> argv = argv_of(storage);
     return driver(static_cast<int>(storage.size()), argv.data(), console);
+}
+
+// A driver's run in-process: its status, what it printed, and the input it
+// left unread.
+struct DriverRun {
+    int status;
+    std::string output;
+    std::string unread;
+};
+
+template <typename Driver>
+DriverRun run_driver(Driver driver, const std::vector<std::string>& arguments, const std::string& typed) {
+    CapturedConsole capture(typed);
+    const int status = call_driver(driver, capture.console, arguments);
+    return {status, capture.output(), capture.unread_input()};
 }

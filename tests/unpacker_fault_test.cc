@@ -17,20 +17,6 @@
 
 #include <cstdio>
 
-namespace {
-
-const std::string kPress = "press enter key.\n";
-
-// Names in `directory` that are extraction temporaries: after any run,
-// finished or failed, there must be none.
-std::vector<std::string> unpack_temporaries(const std::string& directory) {
-    std::vector<std::string> found;
-    for (const std::string& name : list_names(directory))
-        if (name.rfind(".unpacker-", 0) == 0) found.push_back(name);
-    return found;
-}
-
-}  // namespace
 
 // A disk that fills during one entry stops the run there: the entries before
 // it stay written, the file an earlier run left under that name is intact,
@@ -43,7 +29,7 @@ TEST(UnpackerFault, DiskFullStopsTheRunAndKeepsTheOlderFile) {
                            make_pak({{"first", "fits"}, {"big", std::string(1 << 20, 'b')}, {"after", "z"}})));
 
     const ProcessResult run =
-        run_program_with_file_size_limit(UNPACKER_PATH, {scratch.path("a.pak")}, "\n", rlim_t{64} * 1024);
+        run_program_with_file_size_limit(UNPACKER_PATH, {scratch.path("a.pak")}, "\n", uint64_t{64} * 1024);
 
     EXPECT_EQ(run.exit_status, 1);
     EXPECT_EQ(run.output, "files: 3\n00000320 - 00000323: first ...done.\n"
@@ -96,7 +82,45 @@ TEST(UnpackerFault, ArchiveWithAHundredThousandEntries) {
     EXPECT_EQ(list_names(scratch.path("many")).size(), static_cast<size_t>(kEntries));
     EXPECT_EQ(read_file(scratch.path("many/e042000")), "e042000");
     EXPECT_EQ(read_file(scratch.path("many/e042001")), "");
-    EXPECT_TRUE(unpack_temporaries(scratch.path("many")).empty());
+    EXPECT_TRUE(temporaries(list_names(scratch.path("many"))).empty());
+}
+
+// A directory that claims any number of entries, in an archive that is
+// sparse and so costs nothing to make, is judged in bounded memory: the
+// run ends with its message and status 1, never an abort.
+TEST(UnpackerFault, HugeDirectoriesAreJudgedInBoundedMemory) {
+    struct Case {
+        int32_t count;
+        int64_t missing_bytes;  // how far the file falls short of the directory
+        std::string first_name;
+        std::string expected;
+    };
+    const std::string huge = "files: 2147483647\n";
+    const Case cases[] = {
+        {INT32_MAX, 0, "../escape", huge + "unsafe file name in entry 1\n" + kPress},
+        {INT32_MAX, 1, "a", huge + "broken PAK file\n" + kPress},
+        // All zeros: a million empty names, every one sound until the first
+        // is opened as a file.
+        {1000000, 0, "", "files: 1000000\n00000000 - FFFFFFFF:  ...\nfile open error.\n" + kPress},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.expected);
+        const ScratchDir scratch;
+        const std::string path = scratch.path("huge.pak");
+        std::string head = pak_header(c.count);
+        if (!c.first_name.empty()) head += pak_record(c.first_name, 0, 0);
+        const int64_t size = 8 + int64_t{264} * c.count - c.missing_bytes;
+        ASSERT_TRUE(write_file(path, head));
+        ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(size)), 0);
+
+        const ProcessResult run = run_program(UNPACKER_PATH, {path}, "\n");
+
+        EXPECT_EQ(run.output, c.expected);
+        EXPECT_EQ(run.exit_status, 1);
+#ifndef __SANITIZE_ADDRESS__  // the sanitizer's own shadow memory is no measure
+        EXPECT_LT(run.peak_kib, 16 * 1024);
+#endif
+    }
 }
 
 // The output directory may be a link the user made, and it is followed. A

@@ -15,12 +15,9 @@
 
 namespace {
 
-// The walk's directory argument always ends in the separator.
-std::string as_walk_root(const ScratchDir& dir) { return dir.root + kPathSeparator; }
-
 std::string walk(const ScratchDir& dir, const std::string& pattern, bool* all_done = nullptr) {
     CapturedConsole capture;
-    const bool done = walk_tree(as_walk_root(dir), pattern, capture.console);
+    const bool done = walk_tree(dir.root, pattern, capture.console);
     if (all_done != nullptr) *all_done = done;
     return capture.output();
 }
@@ -82,6 +79,59 @@ TEST(WalkTree, LinkedDirectoriesAreNotWalkedSoLoopsEnd) {
     ASSERT_EQ(symlink(outside.root.c_str(), dir.path("away").c_str()), 0);
     EXPECT_EQ(walk(dir, "*.txt"), "a.txt ...done.\n");
     EXPECT_EQ(list_names(outside.root), std::vector<std::string>{"far.txt"});
+}
+
+namespace {
+
+// The tree the swap hook works on: when the walk is about to open
+// `g_swap_when`, the folder `g_swap_folder` is moved aside and a link to
+// `g_outside` put in its place, as someone racing the walk could.
+std::string g_swap_when;
+std::string g_swap_folder;
+std::string g_outside;
+
+void swap_folder_for_link(const std::string& name) {
+    if (name != g_swap_when) return;
+    ASSERT_EQ(rename(g_swap_folder.c_str(), (g_swap_folder + ".real").c_str()), 0);
+    ASSERT_EQ(symlink(g_outside.c_str(), g_swap_folder.c_str()), 0);
+}
+
+}  // namespace
+
+// A folder swapped for a link while the walk runs, just before the walk
+// enters it or while the walk is inside it, never leads the walk out of the
+// tree: nothing outside is read or written, and the run does not end as if
+// all was done when a folder was passed over.
+TEST(WalkTree, AFolderSwappedForALinkNeverLeadsOutOfTheTree) {
+    struct Case {
+        const char* swap_when;  // the subdirectory about to be opened
+        const char* expected;
+        bool all_done;
+    };
+    const Case cases[] = {
+        {"b", "", false},                   // b is a link by the time it is opened: not entered
+        {"c", "c.bmp ...done.\n", true},    // b is held open: c is found in the real b
+    };
+    for (const Case& c : cases) {
+        ScratchDir dir;
+        ScratchDir outside;
+        ASSERT_TRUE(write_file(outside.path("o.bmp"), "outside"));
+        ASSERT_TRUE(make_dir(outside.path("c")));
+        ASSERT_TRUE(write_file(outside.path("c/o.bmp"), "outside"));
+        ASSERT_TRUE(make_dir(dir.path("b")));
+        ASSERT_TRUE(make_dir(dir.path("b/c")));
+        ASSERT_TRUE(write_file(dir.path("b/c/c.bmp"), "c"));
+        g_swap_when = c.swap_when;
+        g_swap_folder = dir.path("b");
+        g_outside = outside.root;
+        set_walk_hook(swap_folder_for_link);
+        bool all_done = !c.all_done;
+        EXPECT_EQ(walk(dir, "*.bmp", &all_done), c.expected) << c.swap_when;
+        set_walk_hook(nullptr);
+        EXPECT_EQ(all_done, c.all_done) << c.swap_when;
+        EXPECT_EQ(list_names(outside.root), (std::vector<std::string>{"c", "o.bmp"})) << c.swap_when;
+        EXPECT_EQ(list_names(outside.path("c")), std::vector<std::string>{"o.bmp"}) << c.swap_when;
+    }
 }
 
 TEST(WalkTree, SpecialFilesAreErrorsAndTheWalkGoesOn) {

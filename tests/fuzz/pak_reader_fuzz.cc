@@ -17,6 +17,8 @@
 #include <vector>
 
 #include "common/platform.h"
+#include "tests/fuzz/fuzz_check.h"
+#include "tests/pak_writer.h"
 #include "unpacker/entry_name.h"
 #include "unpacker/pak_format.h"
 
@@ -26,13 +28,6 @@
 #endif
 
 namespace {
-
-// Stops the run with a message naming the broken promise.
-void require(bool holds, const char* promise) {
-    if (holds) return;
-    std::fprintf(stderr, "pak_reader_fuzz: %s\n", promise);
-    std::abort();
-}
 
 // The reader takes a path, so each input becomes a file: an in-memory one
 // where the system has them, else one temporary file reused for every input.
@@ -60,11 +55,6 @@ std::string store_input(const uint8_t* data, size_t size) {
     return path;
 }
 
-int32_t int32_at(const uint8_t* bytes) {
-    return static_cast<int32_t>(static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-                                static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24);
-}
-
 bool is_separator(char c) { return c == '/' || c == '\\'; }
 
 // Device names that Windows opens in every directory, whatever follows a dot.
@@ -75,8 +65,11 @@ bool names_a_device(std::string_view component) {
     if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL" || stem == "CONIN$" ||
         stem == "CONOUT$")
         return true;
-    return stem.size() == 4 && (stem.rfind("COM", 0) == 0 || stem.rfind("LPT", 0) == 0) && stem[3] >= '0' &&
-           stem[3] <= '9';
+    if (stem.rfind("COM", 0) != 0 && stem.rfind("LPT", 0) != 0) return false;
+    const std::string port = stem.substr(3);
+    return (port.size() == 1 && ((port[0] >= '0' && port[0] <= '9') || port == "\xB9" || port == "\xB2" ||
+                                 port == "\xB3")) ||
+           port == "\xC2\xB9" || port == "\xC2\xB2" || port == "\xC2\xB3";
 }
 
 // The name rules written the slow, obvious way: whether `name` could reach
@@ -92,19 +85,25 @@ bool reference_unsafe(std::string_view name) {
     for (size_t at = 0; at <= name.size(); ++at) {
         if (at < name.size() && !is_separator(name[at])) continue;
         const std::string_view component = name.substr(start, at - start);
-        if (component == ".." || names_a_device(component)) return true;
+        const bool loses_its_end = component != "." && !component.empty() &&
+                                   (component.back() == '.' || component.back() == ' ');
+        if (loses_its_end || names_a_device(component)) return true;
         start = at + 1;
     }
     return false;
 }
 
-// The path keeps every byte in place and only the separators change.
+// A safe name's path keeps every byte in place and only the separators
+// change; an unsafe name has no path.
 void check_path(std::string_view name) {
-    const std::string path = entry_name_to_path(name);
+    std::string path;
+    const bool made = entry_name_to_path(name, path);
+    require(made == !reference_unsafe(name), "a path is made exactly for a safe name");
+    if (!made) return;
     require(path.size() == name.size(), "the path is as long as the name");
     for (size_t i = 0; i < name.size(); ++i) {
         if (is_separator(name[i])) {
-            require(path[i] == kPathSeparator, "both separators become the platform's");
+            require(path[i] == path_separator(), "both separators become the platform's");
         } else {
             require(path[i] == name[i], "other bytes are kept");
         }
@@ -115,8 +114,8 @@ void check_path(std::string_view name) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     InputFile archive;
-    require(open_input_file(archive, store_input(data, size)), "the input opens");
-    const int64_t file_size = input_file_size(archive);
+    require(static_cast<bool>(open_input_file(archive, store_input(data, size))), "the input opens");
+    const int64_t file_size = archive.size;
     require(file_size == static_cast<int64_t>(size), "the size is the input's");
 
     PakHeader header;
@@ -131,27 +130,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     require(status == PakStatus::ok, "a whole header reads");
-    require(header.count == int32_at(data + 4), "the count is as stored");
+    require(header.count == stored_int32(data + 4), "the count is as stored");
 
-    std::vector<PakEntry> entries;
-    const PakStatus directory = read_pak_directory(archive, header.count, file_size, entries);
+    PakDirectory directory;
+    const PakStatus opened = open_pak_directory(directory, archive, header.count, file_size);
     const uint64_t wanted = header.count > 0 ? static_cast<uint64_t>(header.count) : 0;
     const bool fits = kPakHeaderSize + wanted * kPakEntrySize <= size;
-    require((directory == PakStatus::ok) == fits, "a directory reads exactly when the file holds it");
-    if (directory != PakStatus::ok) {
-        require(entries.empty(), "a broken directory yields no entries");
-        return 0;
-    }
-    require(entries.size() == wanted, "a sound directory has max(count, 0) entries");
+    require((opened == PakStatus::ok) == fits, "a directory opens exactly when the file holds it");
+    if (opened != PakStatus::ok) return 0;
+    require(static_cast<uint64_t>(directory.count) == wanted, "a sound directory has max(count, 0) entries");
 
-    for (size_t i = 0; i < entries.size(); ++i) {
-        const PakEntry& entry = entries[i];
+    PakEntry entry;
+    for (size_t i = 0; i < wanted; ++i) {
+        require(read_pak_directory(directory, i, entry) == PakStatus::ok, "every entry of a sound directory reads");
         const uint8_t* record = data + kPakHeaderSize + i * kPakEntrySize;
         for (size_t j = 0; j < kPakNameSize; ++j) {
             require(static_cast<uint8_t>(entry.name[j]) == (record[j] ^ static_cast<uint8_t>(j)),
                     "each name byte is stored XOR its position");
         }
-        require(entry.size == int32_at(record + 256) && entry.offset == int32_at(record + 260),
+        require(entry.size == stored_int32(record + 256) && entry.offset == stored_int32(record + 260),
                 "size and offset are as stored");
 
         const void* end = std::memchr(entry.name, '\0', kPakNameSize);
@@ -164,7 +161,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const std::string_view name(entry.name);
         require(is_unsafe_entry_name(name) == reference_unsafe(name),
                 "a name is refused exactly when it is absolute, holds ':' or a control byte, "
-                "or has a '..' or device component");
+                "or has a device component or one other than '.' ending in a dot or blank");
         check_path(name);
     }
     return 0;

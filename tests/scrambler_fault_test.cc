@@ -30,21 +30,12 @@ namespace {
 // The scrambler's answer to the two pauses of a run.
 const std::string kEnterTwice = "\n\n";
 
-// Names in `names` that are copy temporaries ("_o_" then '~' and a random
-// suffix): after any run, finished or failed, there must be none.
-std::vector<std::string> temporaries(const std::vector<std::string>& names) {
-    std::vector<std::string> found;
-    for (const std::string& name : names)
-        if (name.rfind("_o_~", 0) == 0) found.push_back(name);
-    return found;
-}
-
 }  // namespace
 
 // A directory standing where a copy would go is a fault of that one file:
 // it gets "error.", the directory and what it holds stay as they were, no
 // temporary is left beside it, and the other files are still done.
-TEST(FaultInjection, DestinationThatIsADirectoryIsLeftAlone) {
+TEST(ScramblerFault, DestinationThatIsADirectoryIsLeftAlone) {
     ScratchDir tree;
     ASSERT_TRUE(write_file(tree.path("a.txt"), "alpha"));
     ASSERT_TRUE(write_file(tree.path("b.txt"), "bravo"));
@@ -67,7 +58,7 @@ TEST(FaultInjection, DestinationThatIsADirectoryIsLeftAlone) {
 namespace {
 
 // Runs the scrambler on `directory` with its files capped at `limit` bytes.
-ProcessResult run_with_file_size_limit(const std::string& directory, rlim_t limit) {
+ProcessResult run_with_file_size_limit(const std::string& directory, uint64_t limit) {
     return run_program_with_file_size_limit(SCRAMBLER_PATH, {directory}, kEnterTwice, limit);
 }
 
@@ -118,7 +109,7 @@ void empty_tree_at(int directory_fd) {
 // A disk that fills during one copy costs that copy alone: the copy made by
 // an earlier run stays intact under its name, no temporary is left, the file
 // gets "error.", files that fit are still done, and the exit status says 1.
-TEST(FaultInjection, DiskFullKeepsTheEarlierCopyAndLeavesNoTemporary) {
+TEST(ScramblerFault, DiskFullKeepsTheEarlierCopyAndLeavesNoTemporary) {
     ScratchDir tree;
     const std::string old_big(200000, 'o');
     ASSERT_TRUE(write_file(tree.path("big.bmp"), old_big));
@@ -130,7 +121,7 @@ TEST(FaultInjection, DiskFullKeepsTheEarlierCopyAndLeavesNoTemporary) {
     // The source grows past what the disk now takes.
     ASSERT_TRUE(write_file(tree.path("big.bmp"), std::string(300000, 'n')));
     ASSERT_TRUE(write_file(tree.path("notes.txt"), "new notes"));
-    const ProcessResult run = run_with_file_size_limit(tree.root, rlim_t{64} * 1024);
+    const ProcessResult run = run_with_file_size_limit(tree.root, uint64_t{64} * 1024);
 
     EXPECT_EQ(run.exit_status, 1);
     EXPECT_NE(run.output.find("big.bmp ...error.\n"), std::string::npos) << run.output;
@@ -142,14 +133,15 @@ TEST(FaultInjection, DiskFullKeepsTheEarlierCopyAndLeavesNoTemporary) {
     EXPECT_TRUE(temporaries(list_names(tree.root)).empty()) << run.output;
 }
 
-// A tree 1,100 levels deep reaches past the system's path length limit. The
-// walk must finish without crashing, make every copy whose path the system
-// takes, report every file it handles, and leave no temporary at any level.
-TEST(FaultInjection, TreeDeeperThanAThousandLevels) {
+// A tree 1,100 levels deep reaches far past the system's path length limit.
+// The walk goes down by directory handles, so every level is reached: every
+// copy is made and reported, and no temporary is left at any level.
+TEST(ScramblerFault, TreeDeeperThanThePathLimit) {
     const ScratchInMemory in_memory;
     const ScratchDir scratch;
     constexpr int kLevels = 1100;
     const std::string level_name = "dddd";
+    static_assert(5 * kLevels > PATH_MAX, "the tree must pass the path limit");
     const int root_fd = open(scratch.root.c_str(), O_RDONLY | O_DIRECTORY);
     ASSERT_GE(root_fd, 0);
     int fd = dup(root_fd);
@@ -168,35 +160,18 @@ TEST(FaultInjection, TreeDeeperThanAThousandLevels) {
 
     const ProcessResult run = run_program(SCRAMBLER_PATH, {scratch.root}, kEnterTwice);
 
-    EXPECT_TRUE(run.exit_status == 0 || run.exit_status == 1) << run.exit_status;
-    EXPECT_NE(run.output.find("successful.\npress enter key.\n"), std::string::npos);
-    // Level k's source is root/ + k times "dddd/" + "a.txt".
-    int reachable = 0;
-    int copies = 0;
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(static_cast<int>(count_of(run.output, "a.txt ...done.\n")), kLevels);
     fd = dup(root_fd);
     for (int level = 0; level < kLevels && fd >= 0; ++level) {
-        const size_t source_length = scratch.root.size() + 1 + 5 * static_cast<size_t>(level) + 5;
-        const bool fits = source_length < PATH_MAX;
         bool made = false;
-        const std::string copy = read_at(fd, "_o_a.txt", made);
-        if (fits) {
-            ++reachable;
-            EXPECT_TRUE(made) << "level " << level;
-        }
-        if (made) {
-            ++copies;
-            EXPECT_EQ(copy, scrambled("deep")) << "level " << level;
-        }
+        EXPECT_EQ(read_at(fd, "_o_a.txt", made), scrambled("deep")) << "level " << level;
         EXPECT_TRUE(temporaries(names_at(fd)).empty()) << "level " << level;
         const int next = openat(fd, level_name.c_str(), O_RDONLY | O_DIRECTORY);
         close(fd);
         fd = next;
     }
     if (fd >= 0) close(fd);
-    EXPECT_GT(reachable, 700);
-    EXPECT_LT(reachable, kLevels);
-    EXPECT_EQ(static_cast<int>(count_of(run.output, "a.txt ...done.\n")), copies);
-
     empty_tree_at(root_fd);
     close(root_fd);
 }
@@ -204,7 +179,7 @@ TEST(FaultInjection, TreeDeeperThanAThousandLevels) {
 // 100,000 entries in one directory, a few hundred of them asset files: every
 // asset file gets its copy and its one line, none twice, and the run stays
 // within seconds.
-TEST(FaultInjection, DirectoryWithAHundredThousandEntries) {
+TEST(ScramblerFault, DirectoryWithAHundredThousandEntries) {
     const ScratchInMemory in_memory;
     const ScratchDir tree;
     constexpr int kEntries = 100000;
@@ -238,7 +213,7 @@ TEST(FaultInjection, DirectoryWithAHundredThousandEntries) {
 // Links that loop, or lead out of the tree, must not make the walk go round
 // forever or write anywhere outside the tree. A copy's name that is a link
 // to a file outside is replaced inside the tree, never written through.
-TEST(FaultInjection, LinkLoopsAndLinksLeadingOutOfTheTree) {
+TEST(ScramblerFault, LinkLoopsAndLinksLeadingOutOfTheTree) {
     ScratchDir scratch;
     const std::string tree = scratch.path("tree");
     const std::string outside = scratch.path("outside");

@@ -1,0 +1,85 @@
+// Both programs with their output on a pipe, as in `scrambler dir | tee log`:
+// each prompt must reach the reader before the program waits for its key,
+// or the user looks at a frozen console.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#ifndef _WIN32
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "pak_writer.h"
+#include "test_support.h"
+
+namespace {
+
+struct Exchange {
+    std::string shown;  // what must be readable before anything is typed
+    std::string typed;
+};
+
+// Reads from `fd` until `text` has arrived, giving up after five quiet
+// seconds. True when it arrived.
+bool read_until(int fd, std::string& seen, const std::string& text) {
+    while (seen.find(text) == std::string::npos) {
+        pollfd ready{fd, POLLIN, 0};
+        if (poll(&ready, 1, 5000) <= 0) return false;
+        char buffer[4096];
+        const ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got <= 0) return false;
+        seen.append(buffer, static_cast<size_t>(got));
+    }
+    return true;
+}
+
+// Runs `program` on pipes and plays the dialogue; returns what it showed
+// when a prompt did not arrive in time, or empty when all did.
+std::string play(const std::string& program, const std::string& argument, const std::vector<Exchange>& dialogue) {
+    int to_child[2];
+    int from_child[2];
+    if (pipe(to_child) != 0 || pipe(from_child) != 0) return "no pipes";
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(to_child[0], 0);
+        dup2(from_child[1], 1);
+        close(to_child[1]);
+        close(from_child[0]);
+        execl(program.c_str(), program.c_str(), argument.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(to_child[0]);
+    close(from_child[1]);
+    std::string seen;
+    std::string failure;
+    for (const Exchange& step : dialogue) {
+        if (!read_until(from_child[0], seen, step.shown)) {
+            failure = "waited for \"" + step.shown + "\", saw \"" + seen + "\"";
+            break;
+        }
+        if (write(to_child[1], step.typed.data(), step.typed.size()) < 0) failure = "could not type";
+    }
+    close(to_child[1]);
+    close(from_child[0]);
+    waitpid(child, nullptr, 0);
+    return failure;
+}
+
+}  // namespace
+
+TEST(ConsoleOnAPipe, EveryPromptIsReadableBeforeThePause) {
+    const ScratchDir scratch;
+    ASSERT_TRUE(make_dir(scratch.path("tree")));
+    ASSERT_TRUE(write_file(scratch.path("tree/a.txt"), "a"));
+    ASSERT_TRUE(write_file(scratch.path("game.pak"), make_pak({{"a.dat", "a"}})));
+    EXPECT_EQ(play(SCRAMBLER_PATH, scratch.path("tree"),
+                   {{"press enter to start...", "\n"}, {"successful.\npress enter key.\n", "\n"}}),
+              "");
+    EXPECT_EQ(play(UNPACKER_PATH, scratch.path("game.pak"), {{"successful.\npress enter key.\n", "\n"}}), "");
+    EXPECT_EQ(play(SCRAMBLER_PATH, scratch.path("none"), {{"directory open error.\npress enter key.\n", "\n"}}), "");
+}
+
+#endif

@@ -1,0 +1,108 @@
+// An interrupted run leaves nothing behind: a program stopped by Ctrl+C, a
+// termination or a hang-up in the middle of a large file removes the
+// temporary it was writing, keeps the file an earlier run left under the
+// final name, and ends as the signal ends a program.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
+
+#include "common/program_main.h"
+#include "common/safe_output.h"
+#include "pak_writer.h"
+#include "scrambler/run_scrambler.h"
+#include "test_support.h"
+#include "unpacker/run_unpacker.h"
+
+namespace {
+
+bool make_sparse(const std::string& path, const std::string& head, off_t size) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) return false;
+    const bool made = write(fd, head.data(), head.size()) == static_cast<ssize_t>(head.size()) &&
+                      ftruncate(fd, size) == 0;
+    return close(fd) == 0 && made;
+}
+
+// A temporary in `directory` that already holds bytes: the program is then
+// in the middle of writing it.
+bool temporary_being_written(const std::string& directory, const std::string& prefix) {
+    for (const std::string& name : list_names(directory)) {
+        struct stat info;
+        if (name.rfind(prefix, 0) == 0 && stat((directory + "/" + name).c_str(), &info) == 0 && info.st_size > 0)
+            return true;
+    }
+    return false;
+}
+
+// Runs `driver` on `argument` in a child that, like a program on a file
+// system without unnamed files, writes named temporaries; sends `signal`
+// once a temporary in `watched` holds bytes. Returns the wait status.
+int signal_mid_write(ProgramDriver driver, const std::string& argument, const std::string& watched,
+                     const std::string& prefix, int signal_number) {
+    const pid_t child = fork();
+    if (child == 0) {
+        init_process();
+        safe_output_use_named_temporaries(true);
+        CapturedConsole capture("\n\n");
+        _exit(call_driver(driver, capture.console, {argument}));
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!temporary_being_written(watched, prefix) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    kill(child, signal_number);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return status;
+}
+
+}  // namespace
+
+TEST(Interrupt, RemovesTheTemporaryAndKeepsTheEarlierFile) {
+    struct Case {
+        ProgramDriver driver;
+        const char* argument;  // in the scratch folder
+        const char* output;    // the final name, in `watched`
+        const char* watched;
+        const char* prefix;
+        int signal_number;
+    };
+    const Case cases[] = {
+        {run_scrambler, "tree", "_o_big.bmp", "tree", "_o_~", SIGINT},
+        {run_scrambler, "tree", "_o_big.bmp", "tree", "_o_~", SIGTERM},
+        {run_unpacker, "big.pak", "big.bin", "big", ".unpacker-~", SIGINT},
+        {run_unpacker, "big.pak", "big.bin", "big", ".unpacker-~", SIGHUP},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.argument) + " signal " + std::to_string(c.signal_number));
+        const ScratchDir scratch;
+        ASSERT_TRUE(make_dir(scratch.path("tree")));
+        ASSERT_TRUE(make_dir(scratch.path("big")));
+        // Large enough that the copy is still running when the signal comes.
+        ASSERT_TRUE(make_sparse(scratch.path("tree/big.bmp"), "BM", off_t{8} << 30));
+        const int32_t entry_size = 0x7FFF0000;
+        ASSERT_TRUE(make_sparse(scratch.path("big.pak"), pak_header(1) + pak_record("big.bin", entry_size, 272),
+                                272 + off_t{entry_size}));
+        const std::string earlier = scratch.path(std::string(c.watched) + "/" + c.output);
+        ASSERT_TRUE(write_file(earlier, "earlier"));
+
+        const int status = signal_mid_write(c.driver, scratch.path(c.argument), scratch.path(c.watched), c.prefix,
+                                            c.signal_number);
+
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal_number) << status;
+        EXPECT_EQ(list_names(scratch.path(c.watched)).size(), std::string(c.watched) == "tree" ? 2u : 1u);
+        EXPECT_EQ(read_file(earlier), "earlier");
+    }
+}
+
+#endif
