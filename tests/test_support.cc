@@ -15,6 +15,8 @@
 
 #include <csignal>
 #include <cstdlib>
+#else
+#include <windows.h>
 #endif
 
 namespace fs = std::filesystem;
@@ -259,6 +261,41 @@ ScratchInMemory::~ScratchInMemory() {
 
 #else
 
+namespace {
+
+// The program's UTF-8 text as the UTF-16 that CreateProcessW takes.
+std::wstring wide_text(const std::string& text) {
+    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(size > 0 ? size : 0), L'\0');
+    if (size > 0)
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
+    return wide;
+}
+
+// One argument quoted so that CommandLineToArgvW and the C runtime give it
+// back unchanged: backslashes are doubled only where a quote follows them.
+std::wstring quoted_argument(const std::wstring& argument) {
+    std::wstring quoted = L"\"";
+    size_t backslashes = 0;
+    for (const wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, L'\\');
+    quoted += L'"';
+    return quoted;
+}
+
+}  // namespace
+
+// CreateProcessW with a command line quoted for any argument (blanks,
+// quotes, trailing backslashes, characters outside the code page), standard
+// input and output redirected to files by inherited handles; no shell.
 ProcessResult run_program(const std::string& program, const std::vector<std::string>& arguments,
                           const std::string& typed) {
     ProcessResult result;
@@ -266,10 +303,33 @@ ProcessResult run_program(const std::string& program, const std::vector<std::str
     const std::string input_path = scratch.path("stdin");
     const std::string output_path = scratch.path("stdout");
     write_file(input_path, typed);
-    std::string command = "\"\"" + program + "\"";
-    for (const std::string& argument : arguments) command += " \"" + argument + "\"";
-    command += " <\"" + input_path + "\" >\"" + output_path + "\"\"";
-    result.exit_status = std::system(command.c_str());
+    // A program path holds no quote, so argv[0]'s own rule (up to the next
+    // quote) reads it whole.
+    std::wstring command = L"\"" + wide_text(program) + L"\"";
+    for (const std::string& argument : arguments) command += L" " + quoted_argument(wide_text(argument));
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE in = CreateFileW(wide_text(input_path).c_str(), GENERIC_READ, FILE_SHARE_READ, &inheritable,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE out = CreateFileW(wide_text(output_path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inheritable,
+                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = in;
+    startup.hStdOutput = out;
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION process{};
+    if (in != INVALID_HANDLE_VALUE && out != INVALID_HANDLE_VALUE &&
+        CreateProcessW(wide_text(program).c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                       &startup, &process) != 0) {
+        WaitForSingleObject(process.hProcess, INFINITE);
+        DWORD code = 0;
+        if (GetExitCodeProcess(process.hProcess, &code) != 0) result.exit_status = static_cast<int>(code);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
+    if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
     result.output = read_file(output_path);
     return result;
 }
