@@ -28,15 +28,19 @@ namespace {
 constexpr DWORD kDirectoryAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 constexpr DWORD kDirectoryShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
+// A handle field as the calls take it: null, never opened, reads as invalid.
 HANDLE as_handle(void* handle) { return handle == nullptr ? INVALID_HANDLE_VALUE : handle; }
 
+// Closes a handle if open, and marks it closed; nothing to report on failure.
 void close_quietly(void*& handle) {
     if (handle != nullptr) CloseHandle(handle);
     handle = nullptr;
 }
 
+// The failure of the call just made, with Windows' own code.
 OsStatus last_failure() { return os_failure(static_cast<int>(GetLastError())); }
 
+// Whether `text` begins with `prefix`; for the \\?\ and \\.\ forms.
 bool starts_with(std::wstring_view text, std::wstring_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }
@@ -191,6 +195,7 @@ Opened judge_opened(HANDLE opened, const std::wstring& directory, const std::wst
     return Opened::as_named;
 }
 
+// The system code a refusal by judge_opened is reported with.
 int error_for(Opened opened) {
     return opened == Opened::wrong_kind ? ERROR_DIRECTORY : ERROR_CANT_RESOLVE_FILENAME;
 }
@@ -226,8 +231,10 @@ OsStatus take_regular_file(InputFile& file, HANDLE opened) {
 
 }  // namespace
 
+// Windows' own separator, for paths the programs join.
 char path_separator() { return '\\'; }
 
+// Windows takes '/' as well as '\\' between components.
 bool is_path_separator(char c) { return c == '\\' || c == '/'; }
 
 // The arguments from the UTF-16 command line: main's argv holds them in the
@@ -312,6 +319,8 @@ bool archive_name_to_path(std::string_view stored, std::string& path) {
     return true;
 }
 
+// Windows stores "a." and "a " as "a" (save by \\?\ paths, which Explorer
+// cannot follow), so the unpacker names its folder as it will be stored.
 bool names_lose_trailing_dots_and_spaces() { return true; }
 
 // Looks through links to what they lead to, as the argument means it. A
@@ -331,6 +340,7 @@ PathKind probe_path(const std::string& path) {
     return ends_in_separator(path) ? PathKind::missing : PathKind::other;
 }
 
+// One directory, at the path as Windows reads the user's path.
 OsStatus create_directory(const std::string& path) {
     std::wstring system;
     const OsStatus converted = system_path(path, system);
@@ -338,8 +348,10 @@ OsStatus create_directory(const std::string& path) {
     return CreateDirectoryW(system.c_str(), nullptr) != 0 ? os_ok() : last_failure();
 }
 
+// Lets the directory be renamed or removed again.
 DirectoryHandle::~DirectoryHandle() { close_quietly(handle); }
 
+// Whether a directory is held.
 bool DirectoryHandle::is_open() const { return handle != nullptr; }
 
 // The user's directory, reached through any link or junction on its path;
@@ -420,8 +432,11 @@ OsStatus list_directory(const DirectoryHandle& directory, std::vector<DirEntry>&
     return error == ERROR_NO_MORE_FILES ? os_ok() : os_failure(static_cast<int>(error));
 }
 
+// Closes the file, if one was opened.
 InputFile::~InputFile() { close_quietly(handle); }
 
+// The archive named by the user: a device name, or a name ending in a
+// separator, is never a file to read.
 OsStatus open_input_file(InputFile& file, const std::string& path) {
     close_quietly(file.handle);
     if (names_a_device(path) || ends_in_separator(path)) return os_failure(ERROR_INVALID_NAME);
@@ -461,6 +476,7 @@ OsStatus open_input_file_at(InputFile& file, const DirectoryHandle& directory, c
     return take_regular_file(file, opened);
 }
 
+// One ReadFile, at most 1 GiB, which a DWORD count holds on every build.
 int64_t read_input(InputFile& file, void* buffer, size_t length) {
     DWORD got = 0;
     const auto want = static_cast<DWORD>(std::min<size_t>(length, 1u << 30));

@@ -94,6 +94,7 @@ void release(DirectoryHandle& directory) {
 // what keeps them from outliving the program.
 void safe_output_use_named_temporaries(bool) {}
 
+// Whether a temporary is open for writing.
 bool SafeOutputPlatform::is_open(const SafeOutput& output) { return output.handle_ != nullptr; }
 
 // Each subdirectory on the way is opened as open_subdirectory does (no link
@@ -157,6 +158,7 @@ OsStatus safe_output_open(SafeOutput& output, const DirectoryHandle& directory, 
     return fail(ERROR_FILE_EXISTS);
 }
 
+// WriteFile until every byte is taken, at most 1 GiB at a time.
 OsStatus safe_output_write(SafeOutput& output, const void* data, size_t length) {
     const auto* bytes = static_cast<const char*>(data);
     while (length > 0) {

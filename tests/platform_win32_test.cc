@@ -33,6 +33,7 @@ const std::string kSoBytes = "\x83\x5c";
 
 bool japanese_code_page() { return GetACP() == 932; }
 
+// One whole file through the safe output; true when it stands complete.
 bool write_safely(const DirectoryHandle& directory, const std::string& relative, const std::string& bytes) {
     SafeOutput output;
     return safe_output_open(output, directory, relative, "_o_") &&
@@ -75,6 +76,7 @@ bool eventually(Check done) {
     return done();
 }
 
+// Whether Windows shows a reparse point (a link or junction) at `path`.
 bool is_reparse_point(const std::string& path) {
     const DWORD attributes = GetFileAttributesW(literal_path(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
@@ -155,6 +157,8 @@ TEST(Win32Listing, ListsEveryNameWithItsKind) {
     EXPECT_FALSE(open_directory(missing, scratch.path("missing")));
 }
 
+// The copies' prefix and the pattern's extension match in any letter case,
+// and a name the pattern matches only through its short name is no source.
 TEST(Win32Scrambler, PrefixAndExtensionInAnyLetterCase) {
     ScratchDir scratch;
     ASSERT_TRUE(write_file(scratch.path("c.BMP"), "fresh"));
@@ -201,6 +205,8 @@ TEST(Win32Probe, PathsMeanWhatTheyMeanToWindows) {
     EXPECT_EQ(names_of(entries), (std::vector<std::string>{"file.txt", "sub"}));
 }
 
+// A file below the handle's directory replaces the one there; a missing
+// folder or a directory at the name fails and changes nothing.
 TEST(Win32SafeOutput, CommitReplacesAnExistingFileOrLeavesItWhole) {
     ScratchDir scratch;
     ASSERT_TRUE(make_dir(scratch.path("sub")));
@@ -303,6 +309,8 @@ TEST(Win32SafeOutput, AKilledWriterLeavesNoTemporary) {
     EXPECT_EQ(read_file(scratch.path("out.bin")), "old");
 }
 
+// Device names, superscript ports included, are never opened for reading,
+// by path or within a directory; names that only begin like one are files.
 TEST(Win32Input, ReservedDeviceNamesAreNeverOpened) {
     ScratchDir scratch;
     DirectoryHandle directory;
@@ -406,6 +414,8 @@ TEST(Win32CodePage, TrailByteThatLooksLikeASeparator) {
     EXPECT_EQ(read_file_wide(directory + utf8(u8"\\ソ")), "x");
 }
 
+// The unpacker's folder as Windows will store it: drive and both
+// separators kept, trailing dots and blanks of the base name dropped.
 TEST(Win32OutputDirectory, DrivesMixedSeparatorsTrailingDotsAndBlanks) {
     const std::pair<std::string, std::string> cases[] = {
         {"C:\\games\\data.pak", "C:\\games\\data"},
@@ -431,6 +441,7 @@ std::string g_swap_folder;
 std::string g_outside;
 bool g_swap_moved = false;
 
+// The walk's hook: the swap described above, once, at the chosen folder.
 void swap_folder_for_link(const std::string& name) {
     if (name != g_swap_when) return;
     g_swap_moved = MoveFileExW(literal_path(g_swap_folder).c_str(), literal_path(g_swap_folder + ".real").c_str(),

@@ -18,6 +18,7 @@
 
 #include "test_support.h"
 
+// UTF-8 text as UTF-16, for the wide calls.
 inline std::wstring wide_of(std::string_view text) {
     const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring wide(static_cast<size_t>(std::max(size, 0)), L'\0');
@@ -29,6 +30,7 @@ inline std::wstring wide_of(std::string_view text) {
 // literally and at any length.
 inline std::wstring literal_path(std::string_view path) { return L"\\\\?\\" + wide_of(path); }
 
+// A name Windows gives back, in UTF-8 as the programs hold it.
 inline std::string utf8_of(std::wstring_view wide) {
     const int size =
         WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
@@ -42,6 +44,7 @@ inline std::string utf8_of(std::wstring_view wide) {
 // A UTF-8 literal (u8"ａ.bmp") as the std::string the programs take.
 inline std::string utf8(std::u8string_view text) { return std::string(text.begin(), text.end()); }
 
+// Creates or replaces the file with `bytes`.
 inline bool write_file_wide(const std::string& path, const std::string& bytes) {
     HANDLE file = CreateFileW(literal_path(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -65,10 +68,12 @@ inline std::string read_file_wide(const std::string& path, const std::string& mi
     return bytes;
 }
 
+// One directory; false when it cannot be made or already stands.
 inline bool make_dir_wide(const std::string& path) {
     return CreateDirectoryW(literal_path(path).c_str(), nullptr) != 0;
 }
 
+// Whether anything stands at `path`, a link as itself.
 inline bool exists_wide(const std::string& path) {
     return GetFileAttributesW(literal_path(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }

@@ -23,6 +23,7 @@
 
 namespace {
 
+// The real programs, run with one argument and Enter typed for each pause.
 ProcessResult scramble(const std::string& directory) { return run_program(SCRAMBLER_PATH, {directory}, "\n\n"); }
 
 ProcessResult unpack(const std::string& archive) { return run_program(UNPACKER_PATH, {archive}, "\n"); }
