@@ -31,8 +31,6 @@ namespace {
 // "ソ" in code page 932: its trail byte is 0x5C, the byte of '\'.
 const std::string kSoBytes = "\x83\x5c";
 
-bool japanese_code_page() { return GetACP() == 932; }
-
 // One whole file through the safe output; true when it stands complete.
 bool write_safely(const DirectoryHandle& directory, const std::string& relative, const std::string& bytes) {
     SafeOutput output;
@@ -134,28 +132,6 @@ bool make_link(const std::string& link, const std::string& target, bool director
 }
 
 }  // namespace
-
-// The listing holds every name, "." and ".." aside, with what it is; the
-// pattern is the walk's business, so a.bmpx (which "*.bmp" finds on Windows
-// through its short name A~1.BMP) cannot slip in.
-TEST(Win32Listing, ListsEveryNameWithItsKind) {
-    ScratchDir scratch;
-    for (const char* name : {"a.bmp", "a.bmpx", "c.BMP", "_O_x.bmp", "notes.txt"})
-        ASSERT_TRUE(write_file(scratch.path(name), "x"));
-    ASSERT_TRUE(make_dir(scratch.path("d.bmp")));
-    DirectoryHandle directory;
-    ASSERT_TRUE(open_directory(directory, scratch.root + "\\"));
-    std::vector<DirEntry> entries;
-    ASSERT_TRUE(list_directory(directory, entries));
-    EXPECT_EQ(names_of(entries),
-              (std::vector<std::string>{"_O_x.bmp", "a.bmp", "a.bmpx", "c.BMP", "d.bmp", "notes.txt"}));
-    for (const DirEntry& entry : entries) {
-        EXPECT_EQ(entry.kind, entry.name == "d.bmp" ? EntryKind::directory : EntryKind::regular) << entry.name;
-        EXPECT_FALSE(entry.is_link) << entry.name;
-    }
-    DirectoryHandle missing;
-    EXPECT_FALSE(open_directory(missing, scratch.path("missing")));
-}
 
 // The copies' prefix and the pattern's extension match in any letter case,
 // and a name the pattern matches only through its short name is no source.
@@ -386,32 +362,6 @@ TEST(Win32CodePage, NamesForTheConsoleNeverBecomeOtherNames) {
     } else {
         GTEST_SKIP() << "no cases for code page " << GetACP();
     }
-}
-
-// Names whose code-page form has a trail byte of 0x5C are whole names: the
-// transcript shows them as the code page has them, copies land beside them.
-TEST(Win32CodePage, TrailByteThatLooksLikeASeparator) {
-    WideScratch scratch;
-    const std::string directory = scratch.path(utf8(u8"ソ"));
-    ASSERT_TRUE(make_dir_wide(directory));
-    ASSERT_TRUE(write_file_wide(directory + utf8(u8"\\ソ.txt"), "text"));
-    ASSERT_TRUE(write_file_wide(directory + "\\a.txt", "a"));
-
-    const DriverRun run = run_driver(run_scrambler, {directory + "\\"}, "\n\n");
-    EXPECT_EQ(run.output, "press enter to start...a.txt ...done.\n" + name_for_console(utf8(u8"ソ.txt")) +
-                              " ...done.\nsuccessful.\npress enter key.\n");
-    if (japanese_code_page()) {
-        EXPECT_NE(run.output.find(kSoBytes + ".txt ...done.\n"), std::string::npos);
-    }
-    EXPECT_EQ(read_file_wide(directory + utf8(u8"\\_o_ソ.txt")), scrambled("text"));
-    EXPECT_EQ(read_file_wide(directory + "\\_o_a.txt"), scrambled("a"));
-    EXPECT_EQ(list_names_wide(directory).size(), 4u);
-
-    // A written file inside it, named relative to its parent.
-    DirectoryHandle top;
-    ASSERT_TRUE(open_directory(top, scratch.dir.root));
-    ASSERT_TRUE(write_safely(top, utf8(u8"ソ\\ソ"), "x"));
-    EXPECT_EQ(read_file_wide(directory + utf8(u8"\\ソ")), "x");
 }
 
 // The unpacker's folder as Windows will store it: drive and both

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "common/platform.h"
+#include "common/safe_output.h"
 #include "pak_writer.h"
 #include "test_support.h"
 #include "wide_files_win32.h"
@@ -105,11 +106,22 @@ TEST(Win32Names, DoubleByteTrailByteIsNoSeparator) {
     ASSERT_TRUE(write_file_wide(so + "\\a.txt", "AAAA"));
     ASSERT_TRUE(write_file_wide(so + "\\sub\\b.txt", "BBBB"));
     ASSERT_TRUE(write_file_wide(wj + "\\" + utf8(u8"ソa.txt"), "SIBLING"));
+    ASSERT_TRUE(write_file_wide(so + "\\" + utf8(u8"ソ.txt"), "text"));
     const ProcessResult run = scramble(so);
-    EXPECT_EQ(run.output, scrambled_transcript({"a.txt", "b.txt"}));
+    // The name is shown in the code page's own bytes, trail byte and all.
+    EXPECT_EQ(run.output, "press enter to start...a.txt ...done.\n" + kSoBytes +
+                              ".txt ...done.\nb.txt ...done.\nsuccessful.\npress enter key.\n");
     EXPECT_EQ(read_file_wide(so + "\\_o_a.txt"), "\x1b\x82\x5f\xd7");
+    EXPECT_EQ(read_file_wide(so + "\\" + utf8(u8"_o_ソ.txt")), scrambled("text"));
     EXPECT_EQ(read_file_wide(so + "\\sub\\_o_b.txt"), scrambled("BBBB"));
     EXPECT_EQ(list_names_wide(wj), (std::vector<std::string>{utf8(u8"ソ"), utf8(u8"ソa.txt")}));
+    // A file written inside it, named relative to its parent.
+    DirectoryHandle top;
+    SafeOutput output;
+    ASSERT_TRUE(open_directory(top, wj));
+    ASSERT_TRUE(safe_output_open(output, top, utf8(u8"ソ\\ソ"), "_o_"));
+    ASSERT_EQ(safe_output_commit(output), CommitResult::committed);
+    EXPECT_EQ(read_file_wide(so + "\\" + utf8(u8"ソ")), "");
 
     struct Case {
         std::vector<PakItem> items;
