@@ -7,9 +7,6 @@
 // there is exact or refused.
 
 #include <windows.h>
-#include <fcntl.h>
-#include <io.h>
-#include <shellapi.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -40,65 +37,6 @@ void close_quietly(void*& handle) {
 // The failure of the call just made, with Windows' own code.
 OsStatus last_failure() { return os_failure(static_cast<int>(GetLastError())); }
 
-// Whether `text` begins with `prefix`; for the \\?\ and \\.\ forms.
-bool starts_with(std::wstring_view text, std::wstring_view prefix) {
-    return text.substr(0, prefix.size()) == prefix;
-}
-
-// Whether a drive letter and its colon stand at `at`.
-bool has_drive_at(std::wstring_view path, size_t at) {
-    if (path.size() < at + 2 || path[at + 1] != L':') return false;
-    const wchar_t letter = path[at];
-    return (letter >= L'A' && letter <= L'Z') || (letter >= L'a' && letter <= L'z');
-}
-
-// How much of a \\?\ path is its root ("\\?\C:\", "\\?\UNC\server\share\"),
-// whose separator must stay: without it the path names the volume itself.
-size_t root_length(std::wstring_view system) {
-    size_t at = 4;
-    const int parts = starts_with(system.substr(at), L"UNC\\") ? 3 : 1;
-    for (int i = 0; i < parts; ++i) {
-        const size_t separator = system.find(L'\\', at);
-        if (separator == std::wstring_view::npos) return system.size();
-        at = separator + 1;
-    }
-    return at;
-}
-
-// A path from the user (an argument, or one derived from it) as Windows
-// should be handed it: absolute, by GetFullPathNameW, which reads "C:" as
-// the current folder of drive C:, resolves "." and "..", and takes trailing
-// dots and blanks off as Windows itself does; then in the \\?\ form, so that
-// nothing further is changed and any length works. A path already in that
-// form is taken as it stands. Device paths (NUL, \\.\pipe\...) are refused:
-// they are not files.
-OsStatus system_path(const std::string& path, std::wstring& system) {
-    std::wstring wide;
-    if (path.empty() || !utf16_from_utf8(path, wide)) return os_failure(ERROR_INVALID_NAME);
-    if (starts_with(wide, L"\\\\?\\")) {
-        system = wide;
-    } else {
-        const DWORD size = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-        if (size == 0) return last_failure();
-        std::wstring full(size, L'\0');
-        const DWORD length = GetFullPathNameW(wide.c_str(), size, full.data(), nullptr);
-        if (length == 0) return last_failure();
-        if (length >= size) return os_failure(ERROR_FILENAME_EXCED_RANGE);
-        full.resize(length);
-        if (starts_with(full, L"\\\\.\\")) {
-            if (!has_drive_at(full, 4)) return os_failure(ERROR_INVALID_NAME);
-            system = L"\\\\?\\" + full.substr(4);
-        } else if (starts_with(full, L"\\\\")) {
-            system = L"\\\\?\\UNC\\" + full.substr(2);
-        } else {
-            system = L"\\\\?\\" + full;
-        }
-    }
-    const size_t root = root_length(system);
-    while (system.size() > root && system.back() == L'\\') system.pop_back();
-    return os_ok();
-}
-
 // One name within a directory: not empty, no separator, not "." or "..".
 bool is_one_component(const std::string& name) {
     if (name.empty() || name == "." || name == "..") return false;
@@ -114,49 +52,6 @@ bool names_a_device(const std::string& path) {
     const size_t colon = last.rfind(':');
     if (colon != std::string_view::npos) last.remove_prefix(colon + 1);
     return is_device_name(last);
-}
-
-// The path Windows gives for an open file or directory: where it really is,
-// after any link or junction on the way. Empty where Windows cannot tell,
-// as on a volume without a drive letter.
-std::wstring final_path_of(HANDLE handle) {
-    std::wstring path(MAX_PATH, L'\0');
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        const DWORD length = GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()),
-                                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-        if (length == 0) return {};
-        if (length < path.size()) {
-            path.resize(length);
-            return path;
-        }
-        path.resize(length);  // too small: `length` is the size needed
-    }
-    return {};
-}
-
-// Whether two handles are open on one file or directory.
-bool same_file(HANDLE a, HANDLE b) {
-    BY_HANDLE_FILE_INFORMATION x;
-    BY_HANDLE_FILE_INFORMATION y;
-    return GetFileInformationByHandle(a, &x) != 0 && GetFileInformationByHandle(b, &y) != 0 &&
-           x.dwVolumeSerialNumber == y.dwVolumeSerialNumber && x.nFileIndexHigh == y.nFileIndexHigh &&
-           x.nFileIndexLow == y.nFileIndexLow;
-}
-
-// The path to keep for a directory opened at `system`: the one Windows
-// reports for it, with every link and junction on the way resolved once, so
-// that none changed later can lead elsewhere; but only when that path
-// leads back to the same directory (Wine reports "sub." as "sub").
-std::wstring pinned_path(HANDLE opened, const std::wstring& system) {
-    const std::wstring final_path = final_path_of(opened);
-    if (final_path.empty() || final_path == system) return system;
-    HANDLE again = CreateFileW(final_path.c_str(), FILE_READ_ATTRIBUTES,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (again == INVALID_HANDLE_VALUE) return system;
-    const bool same = same_file(opened, again);
-    CloseHandle(again);
-    return same ? final_path : system;
 }
 
 // Whether attributes and reparse tag describe a link: a reparse point that
@@ -230,98 +125,6 @@ OsStatus take_regular_file(InputFile& file, HANDLE opened) {
 }
 
 }  // namespace
-
-// Windows' own separator, for paths the programs join.
-char path_separator() { return '\\'; }
-
-// Windows takes '/' as well as '\\' between components.
-bool is_path_separator(char c) { return c == '\\' || c == '/'; }
-
-// The arguments from the UTF-16 command line: main's argv holds them in the
-// active code page, where every character the code page lacks has been
-// replaced by a look-alike ("ｃ.pak" arrives as "c.pak"). The C runtime's
-// argv serves only if Windows cannot split the command line.
-std::vector<std::string> program_arguments(int argc, char** argv) {
-    int count = 0;
-    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (wide == nullptr) return std::vector<std::string>(argv, argv + argc);
-    std::vector<std::string> arguments;
-    arguments.reserve(static_cast<size_t>(count));
-    for (int i = 0; i < count; ++i) arguments.push_back(utf8_from_utf16(wide[i]));
-    LocalFree(wide);
-    return arguments;
-}
-
-// Arguments reach main exactly as typed: the C runtime must not expand
-// wildcards in them, or "scrambler *" would become a list of names.
-extern "C" {
-int _dowildcard = 0;
-}
-
-// Standard output in binary mode: the programs write "\n" alone, the same
-// bytes as on Linux, rather than the text mode's "\r\n". Standard input
-// stays in text mode, so Enter at a console ("\r\n") is one key to the
-// pause. A missing drive gives an error, not a system dialog box. Nothing
-// is needed for interrupts: a temporary being written is marked to be
-// deleted when closed, which Windows does however the program ends.
-void init_process() {
-    _setmode(_fileno(stdout), _O_BINARY);
-    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-}
-
-// A console, not a file or pipe (nor the NUL device, which _isatty counts).
-bool is_terminal(FILE* stream) {
-    if (stream == nullptr) return false;
-    const intptr_t os_handle = _get_osfhandle(_fileno(stream));
-    DWORD mode = 0;
-    return os_handle != -1 && GetConsoleMode(reinterpret_cast<HANDLE>(os_handle), &mode) != 0;
-}
-
-// Names are shown in the active code page, as the console and any file the
-// output is sent to expect: byte for byte what an ANSI program printed for
-// every name the code page holds. A character it lacks becomes the code
-// page's default character, never a look-alike that would name another file.
-std::string name_for_console(std::string_view name) {
-    std::wstring wide;
-    if (GetACP() == CP_UTF8 || !utf16_from_utf8(name, wide) || wide.empty()) return std::string(name);
-    const int length = static_cast<int>(wide.size());
-    const int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), length, nullptr, 0, nullptr,
-                                         nullptr);
-    if (size <= 0) return std::string(name);
-    std::string shown(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), length, shown.data(), size, nullptr, nullptr);
-    return shown;
-}
-
-// An entry's name is read in the active code page and taken only if the
-// conversion is exact both ways: bytes that are no character there, or a
-// character the code page would give back differently, make the name unsafe
-// rather than some other name.
-bool archive_name_to_path(std::string_view stored, std::string& path) {
-    path.clear();
-    if (stored.empty()) return true;
-    const UINT code_page = GetACP();
-    const int length = static_cast<int>(stored.size());
-    const int wide_size = MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, stored.data(), length, nullptr, 0);
-    if (wide_size <= 0) return false;
-    std::wstring wide(static_cast<size_t>(wide_size), L'\0');
-    if (MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, stored.data(), length, wide.data(), wide_size) !=
-        wide_size)
-        return false;
-    const bool utf8 = code_page == CP_UTF8;
-    BOOL used_default = FALSE;
-    const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
-    std::string back(stored.size(), '\0');
-    const int back_size = WideCharToMultiByte(code_page, flags, wide.data(), wide_size, back.data(), length,
-                                              nullptr, utf8 ? nullptr : &used_default);
-    if (back_size != length || used_default || back != stored) return false;
-    path = utf8_from_utf16(wide);
-    return true;
-}
-
-// Windows stores "a." and "a " as "a" (save by \\?\ paths, which Explorer
-// cannot follow), so the unpacker names its folder as it will be stored.
-bool names_lose_trailing_dots_and_spaces() { return true; }
 
 // Looks through links to what they lead to, as the argument means it. A
 // path ending in a separator names a directory or nothing.
