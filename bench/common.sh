@@ -1,33 +1,36 @@
-# Shared by the bench scripts: timing, medians, peak memory.
+# Shared by the bench scripts: the build, timings through hyperfine, peak
+# memory through GNU time.
 
-# Seconds since the epoch, with nanoseconds.
-now() { date +%s.%N; }
-
-# Median of the numbers given as arguments.
-median() {
-  printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+# Builds the optimized programs; the build itself knows what is out of date,
+# CMake files included, and does nothing when all is current.
+ensure_release() {
+  local top=$1
+  command -v hyperfine >/dev/null || { echo "the benches time with hyperfine: apt-get install hyperfine" >&2; exit 1; }
+  [ -x /usr/bin/time ] || { echo "the benches read peak memory with GNU time: apt-get install time" >&2; exit 1; }
+  [ -f "$top/build/release/CMakeCache.txt" ] || (cd "$top" && cmake --preset release >/dev/null)
+  cmake --build "$top/build/release" -j "$(nproc)" >/dev/null
 }
 
-# Runs "$@" once and prints its wall time in seconds; output is discarded.
-time_once() {
-  local start end
-  start=$(now)
-  "$@" >/dev/null 2>&1 </dev/null || true
-  end=$(now)
-  echo "$end - $start" | bc -l
+# hyperfine with $runs timed runs of each command, its summary on standard
+# error and its results in the JSON file $1. Commands and their --prepare
+# steps run in bash, so they can call functions this script exports.
+time_commands() {
+  local json=$1; shift
+  hyperfine --runs "$runs" --shell=bash --style basic --export-json "$json" "$@" >&2
+}
+
+# The median wall time, in seconds, of the command named $2 (its
+# --command-name) in hyperfine's JSON file $1.
+median_of() {
+  python3 - "$1" "$2" <<'PY'
+import json, sys
+for result in json.load(open(sys.argv[1]))["results"]:
+    if result["command"] == sys.argv[2]:
+        print(result["median"])
+PY
 }
 
 # Peak resident memory of "$@" in KiB.
 peak_kib() {
   /usr/bin/time -v "$@" 2>&1 >/dev/null </dev/null | awk -F: '/Maximum resident set size/ { gsub(/ /, "", $2); print $2 }'
-}
-
-# Builds the optimized programs when they are missing or older than the sources.
-ensure_release() {
-  local top=$1
-  if [ ! -x "$top/build/release/bin/scrambler" ] ||
-     [ -n "$(find "$top/common" "$top/scrambler" "$top/unpacker" -newer "$top/build/release/bin/scrambler" -print -quit 2>/dev/null)" ]; then
-    cmake --preset release -S "$top" >/dev/null
-    cmake --build "$top/build/release" -j "$(nproc)" >/dev/null
-  fi
 }

@@ -11,3 +11,16 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # Everything linked in, so the .exe files run on a bare Windows without the
 # compiler's runtime DLLs beside them.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+
+# Runs the build's programs (tests, custom commands) under the Wine loader
+# that the toolchain file found as ASSETTOOLS_WINE, in a Wine prefix of the
+# build's own, so a run never depends on ~/.wine. WINEDLLOVERRIDES keeps the
+# first start from offering to install Mono and Gecko, which console programs
+# never use. Without a loader the tests are built but not registered.
+macro(assettools_wine_emulator)
+  if(ASSETTOOLS_WINE)
+    set(CMAKE_CROSSCOMPILING_EMULATOR
+        env WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix WINEDEBUG=-all
+        WINEDLLOVERRIDES=mscoree,mshtml= ${ASSETTOOLS_WINE})
+  endif()
+endmacro()

@@ -1,25 +1,104 @@
-# Release packages, made by `cpack` in a build directory into build/packages:
-# for Windows a ZIP of the programs with README and LICENSE beside them, for
-# Linux a .tar.gz and a .deb with the man pages.
+# What an install holds, and the release packages made from it by `cpack`
+# (or `cpack --preset`, see CMakePresets.json) into build/packages: for
+# Windows a ZIP of the programs with README.txt and LICENSE beside them, for
+# Linux a .tar.gz and a .deb with the man pages and the documents Debian
+# asks for. Every document is made here from its one source in the tree.
 set(CPACK_PACKAGE_NAME assettools)
 set(CPACK_PACKAGE_VENDOR "the assettools authors")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_SOURCE_DIR}/build/packages)
 set(CPACK_STRIP_FILES ON)
+set(ASSETTOOLS_MAINTAINER "the assettools authors <maintainers@users.noreply.c-seed-f00d6c7e.example>"
+    CACHE STRING "Maintainer of the Debian package, with a contact address")
+
 if(WIN32)
+  # A bare Windows opens .txt files, with Notepad, and wants CRLF line ends.
+  configure_file(${PROJECT_SOURCE_DIR}/README.md ${PROJECT_BINARY_DIR}/README.txt @ONLY NEWLINE_STYLE CRLF)
+  install(FILES ${PROJECT_BINARY_DIR}/README.txt ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
+
   set(CPACK_GENERATOR ZIP)
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     set(CPACK_SYSTEM_NAME win32)
   else()
     set(CPACK_SYSTEM_NAME win64)
   endif()
+  include(CPack)
+  return()
+endif()
+
+# Man pages and the changelog go in compressed, without a name or time in
+# the gzip header, so the package is the same from one build to the next.
+find_program(ASSETTOOLS_GZIP gzip REQUIRED)
+set(doc_build ${PROJECT_BINARY_DIR}/doc)
+set(compressed_docs)
+function(assettools_gzip source compressed)
+  get_filename_component(name ${compressed} NAME_WLE)
+  add_custom_command(OUTPUT ${compressed}
+    COMMAND ${CMAKE_COMMAND} -E copy ${source} ${doc_build}/${name}
+    COMMAND ${ASSETTOOLS_GZIP} -9nf ${doc_build}/${name}
+    DEPENDS ${source} VERBATIM)
+  set(compressed_docs ${compressed_docs} ${compressed} PARENT_SCOPE)
+endfunction()
+
+file(GLOB man_pages CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/man/*.1)
+foreach(page ${man_pages})
+  get_filename_component(name ${page} NAME)
+  assettools_gzip(${page} ${doc_build}/${name}.gz)
+  install(FILES ${doc_build}/${name}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endforeach()
+
+# packaging/changelog is in Debian's format; its newest entry names the
+# version being built.
+set(changelog ${PROJECT_SOURCE_DIR}/packaging/changelog)
+file(STRINGS ${changelog} changelog_top LIMIT_COUNT 1)
+if(NOT changelog_top MATCHES "^assettools \\(${PROJECT_VERSION}\\) ")
+  message(WARNING "packaging/changelog has no entry for ${PROJECT_VERSION} at the top: add one before packaging")
+endif()
+assettools_gzip(${changelog} ${doc_build}/changelog.gz)
+add_custom_target(compressed_docs ALL DEPENDS ${compressed_docs})
+
+# The copyright file in Debian's machine-readable format, made from LICENSE.
+file(STRINGS ${PROJECT_SOURCE_DIR}/LICENSE license_lines)
+set(license_text "")
+set(holder "")
+foreach(line IN LISTS license_lines)
+  if(line MATCHES "^Copyright \\(c\\) (.+)$")
+    set(holder "${CMAKE_MATCH_1}")
+  elseif(holder AND NOT (line STREQUAL "" AND license_text STREQUAL ""))
+    if(line STREQUAL "")
+      string(APPEND license_text "\n .")
+    else()
+      string(APPEND license_text "\n ${line}")
+    endif()
+  endif()
+endforeach()
+file(WRITE ${doc_build}/copyright
+  "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n"
+  "Upstream-Name: ${PROJECT_NAME}\n"
+  "\n"
+  "Files: *\n"
+  "Copyright: ${holder}\n"
+  "License: Expat${license_text}\n")
+
+install(FILES README.md ${doc_build}/copyright ${doc_build}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+set(CPACK_GENERATOR TGZ DEB)
+set(CPACK_PACKAGE_DESCRIPTION [[
+The scrambler writes, beside every BMP, TGA and TXT file of a directory
+tree, a copy with each byte XORed with a fixed key. The unpacker writes
+every file that a PAK archive holds into a directory named after the
+archive, and refuses archives that are broken or would write outside it.]])
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${ASSETTOOLS_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# Versioned dependencies on the libraries the programs link, read off the
+# binaries by dpkg-shlibdeps (Debian's dpkg-dev).
+find_program(ASSETTOOLS_SHLIBDEPS dpkg-shlibdeps)
+if(ASSETTOOLS_SHLIBDEPS)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
-  set(CPACK_GENERATOR TGZ DEB)
-  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "the assettools authors")
-  set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-  # Named by hand: dpkg-shlibdeps is not on every build machine.
+  message(STATUS "No dpkg-shlibdeps (apt-get install dpkg-dev): the .deb names its dependencies without versions")
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
 endif()
 include(CPack)

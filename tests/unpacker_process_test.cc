@@ -31,7 +31,7 @@ TEST(UnpackerProcess, UnpacksTheSampleAndReportsErrorsWithStatusOne) {
     bool read_ok = false;
     const std::string sample = read_file(kSamplePath, &read_ok);
     ASSERT_TRUE(read_ok) << kSamplePath;
-    EXPECT_EQ(sample, make_pak(sample_pak_items())) << "regenerate with --gtest_also_run_disabled_tests";
+    EXPECT_EQ(sample, make_pak(sample_pak_items())) << "rewrite it: cmake --build --preset debug --target sample_pak";
     ScratchDir scratch;
     write_file(scratch.path("sample.pak"), sample);
     ProcessResult result = run_program(UNPACKER_PATH, {scratch.path("sample.pak")}, "");
@@ -47,5 +47,12 @@ TEST(UnpackerProcess, UnpacksTheSampleAndReportsErrorsWithStatusOne) {
     EXPECT_EQ(result.output, "It isn't PAK file\npress enter key.\n");
 }
 
-// Writes examples/sample.pak from the items above; run on purpose only.
-TEST(UnpackerProcess, DISABLED_WriteSample) { ASSERT_TRUE(write_file(kSamplePath, make_pak(sample_pak_items()))); }
+// The program that rewrites examples/sample.pak writes the file shipped.
+TEST(UnpackerProcess, SampleWriterWritesTheShippedSample) {
+    ScratchDir scratch;
+    const ProcessResult run = run_program(MAKE_SAMPLE_PAK_PATH, {scratch.path("sample.pak")}, "");
+    EXPECT_EQ(run.exit_status, 0);
+    bool written = false;
+    EXPECT_EQ(read_file(scratch.path("sample.pak"), &written), read_file(kSamplePath));
+    EXPECT_TRUE(written);
+}
