@@ -143,6 +143,19 @@ void safe_output_install_interrupt_cleanup() {
 
 void safe_output_use_named_temporaries(bool named) { g_named_temporaries_only = named; }
 
+int safe_output_name_unnamed_file(int fd, int directory_fd, const std::string& name) {
+    return link_anonymous(fd, directory_fd, name);
+}
+
+bool safe_output_takes_unnamed_files() {
+#if defined(__linux__) && defined(O_TMPFILE)
+    static const bool proc_links = access("/proc/self/fd", X_OK) == 0;
+    return proc_links && !g_named_temporaries_only;
+#else
+    return false;
+#endif
+}
+
 bool SafeOutputPlatform::is_open(const SafeOutput& output) { return output.fd_ >= 0; }
 
 OsStatus safe_output_open(SafeOutput& output, const DirectoryHandle& directory,
