@@ -25,7 +25,11 @@
 
 namespace {
 
-std::string file_name(size_t i) { return "f" + std::to_string(1000 + i); }
+std::string file_name(size_t i) {
+    std::string name = "f";
+    name += std::to_string(1000 + i);
+    return name;
+}
 
 // Batches `count` files into `folder`, a directory standing at the name of
 // file `blocked` (none when it is `count` or more), and checks each file's
