@@ -3,9 +3,9 @@
 
 #include "common/batch_platform.h"
 
-size_t batch_queue_write(OutputBatch& batch) {
+size_t batch_queue_write(OutputBatch& batch, size_t first) {
     batch.queue_refused = true;
-    return 0;
+    return first;
 }
 
 void batch_queue_release(OutputBatch& batch) { batch.queue = nullptr; }

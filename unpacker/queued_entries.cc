@@ -25,5 +25,6 @@ ExtractResult write_queued_entries(QueuedEntries& queue, Console& console) {
         break;
     }
     queue.lines.clear();
+    batch_clear(queue.batch);
     return outcome;
 }
