@@ -3,9 +3,9 @@
 
 #include "common/batch_platform.h"
 
-size_t batch_queue_write(OutputBatch& batch, size_t first) {
+size_t batch_queue_write(OutputBatch& batch) {
     batch.queue_refused = true;
-    return first;
+    return 0;
 }
 
 void batch_queue_release(OutputBatch& batch) { batch.queue = nullptr; }

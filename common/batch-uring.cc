@@ -80,12 +80,12 @@ size_t first_unexpected(const std::vector<int>& results, size_t count, Expected 
 // Gives up the queue for good after it failed in the middle of a run: what
 // the files it held had become is unknown, so the unnamed ones are closed
 // and the plain calls do all of them again.
-size_t abandon(OutputBatch& batch, std::vector<int>& fds, size_t first) {
+size_t abandon(OutputBatch& batch, std::vector<int>& fds) {
     for (const int fd : fds)
         if (fd >= 0) close(fd);
     batch_queue_release(batch);
     batch.queue_refused = true;
-    return first;
+    return 0;
 }
 
 bool directly_inside(const std::string& name) {
@@ -94,18 +94,17 @@ bool directly_inside(const std::string& name) {
 
 }  // namespace
 
-size_t batch_queue_write(OutputBatch& batch, size_t first) {
+size_t batch_queue_write(OutputBatch& batch) {
     // Named temporaries would need the interrupt's clean-up for each one in
     // flight: those outputs go one at a time.
-    if (!safe_output_takes_unnamed_files()) return first;
+    if (!safe_output_takes_unnamed_files()) return 0;
     // Only files directly inside the directory: the first with
     // subdirectories, and all after it, go one at a time.
-    const BatchedFile* files = batch.files.data() + first;
     size_t count = 0;
-    while (first + count < batch.files.size() && directly_inside(files[count].name)) ++count;
-    if (count == 0) return first;
+    while (count < batch.files.size() && directly_inside(batch.files[count].name)) ++count;
+    if (count == 0) return 0;
     io_uring* ring = queue_of(batch);
-    if (ring == nullptr) return first;
+    if (ring == nullptr) return 0;
     const int directory_fd = batch.directory->fd;
     const auto ops = [](size_t n) { return static_cast<unsigned>(n); };
     std::vector<int> results(count, 0);
@@ -117,21 +116,21 @@ size_t batch_queue_write(OutputBatch& batch, size_t first) {
         io_uring_prep_openat(entry, directory_fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
         io_uring_sqe_set_data64(entry, i);
     }
-    if (!submit_and_collect(*ring, ops(count), results)) return abandon(batch, fds, first);
+    if (!submit_and_collect(*ring, ops(count), results)) return abandon(batch, fds);
     for (size_t i = 0; i < count; ++i) fds[i] = results[i] >= 0 ? results[i] : -1;
     size_t good = first_unexpected(results, count, [](size_t, int r) { return r >= 0; });
 
     // Its bytes, whole: a short write is left to the plain calls.
     for (size_t i = 0; i < good; ++i) {
-        const BatchedFile& file = files[i];
+        const BatchedFile& file = batch.files[i];
         io_uring_sqe* entry = io_uring_get_sqe(ring);
         io_uring_prep_write(entry, fds[i], batch.bytes.data() + file.offset,
                             static_cast<unsigned>(file.size), 0);
         io_uring_sqe_set_data64(entry, i);
     }
-    if (good > 0 && !submit_and_collect(*ring, ops(good), results)) return abandon(batch, fds, first);
+    if (good > 0 && !submit_and_collect(*ring, ops(good), results)) return abandon(batch, fds);
     good = first_unexpected(results, good, [&](size_t i, int r) {
-        return r >= 0 && static_cast<size_t>(r) == files[i].size;
+        return r >= 0 && static_cast<size_t>(r) == batch.files[i].size;
     });
 
     // Its name, one call each and in order, so nothing after the first
@@ -139,7 +138,7 @@ size_t batch_queue_write(OutputBatch& batch, size_t first) {
     // linked operations would not do: the kernel does not end a chain at a
     // failed link.
     size_t named = 0;
-    while (named < good && safe_output_name_unnamed_file(fds[named], directory_fd, files[named].name) == 0)
+    while (named < good && safe_output_name_unnamed_file(fds[named], directory_fd, batch.files[named].name) == 0)
         ++named;
 
     // Every unnamed file closed, named or not; one that was not named just
@@ -155,15 +154,15 @@ size_t batch_queue_write(OutputBatch& batch, size_t first) {
     std::fill(results.begin(), results.end(), 0);
     if (!submit_and_collect(*ring, ops(open), results)) {
         fds.assign(count, -1);
-        return abandon(batch, fds, first);
+        return abandon(batch, fds);
     }
     // A file whose close failed may not be whole: it and every later one
     // are taken back; nothing stood at their names before, so nothing is lost.
     const size_t closed = first_unexpected(results, named, [](size_t, int r) { return r == 0; });
-    for (size_t i = closed; i < named; ++i) unlinkat(directory_fd, files[i].name.c_str(), 0);
+    for (size_t i = closed; i < named; ++i) unlinkat(directory_fd, batch.files[i].name.c_str(), 0);
     named = closed;
-    for (size_t i = 0; i < named; ++i) batch.results[first + i] = BatchResult::written;
-    return first + named;
+    for (size_t i = 0; i < named; ++i) batch.results[i] = BatchResult::written;
+    return named;
 }
 
 void batch_queue_release(OutputBatch& batch) {

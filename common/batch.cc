@@ -36,7 +36,9 @@ OutputBatch::~OutputBatch() { batch_queue_release(*this); }
 void batch_start(OutputBatch& batch, const DirectoryHandle& directory, const char* temp_prefix) {
     batch.directory = &directory;
     batch.temp_prefix = temp_prefix;
-    batch_clear(batch);
+    batch.bytes.clear();
+    batch.files.clear();
+    batch.results.clear();
 }
 
 bool batch_add(OutputBatch& batch, const std::string& name, const char* data, size_t size) {
@@ -49,24 +51,19 @@ bool batch_add(OutputBatch& batch, const std::string& name, const char* data, si
     return true;
 }
 
-void batch_run(OutputBatch& batch, size_t first) {
-    batch.results.resize(batch.files.size());
-    for (size_t i = first; i < batch.files.size(); ++i) batch.results[i] = BatchResult::not_attempted;
-    size_t done = first;
+void batch_run(OutputBatch& batch) {
+    batch.results.assign(batch.files.size(), BatchResult::not_attempted);
+    size_t done = 0;
     if (!g_plain_calls_only && !batch.queue_refused && batch.directory != nullptr)
-        done = batch_queue_write(batch, first);
+        done = batch_queue_write(batch);
     // What the queue left (all of it, without one) goes one file at a time,
     // which also judges a failure the queue met exactly as a lone file would.
     for (size_t i = done; i < batch.files.size(); ++i) {
         batch.results[i] = write_plainly(batch, batch.files[i]);
         if (batch.results[i] != BatchResult::written) break;
     }
-}
-
-void batch_clear(OutputBatch& batch) {
     batch.bytes.clear();
     batch.files.clear();
-    batch.results.clear();
 }
 
 void batch_use_plain_calls(bool plain) { g_plain_calls_only = plain; }

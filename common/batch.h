@@ -51,15 +51,10 @@ void batch_start(OutputBatch& batch, const DirectoryHandle& directory, const cha
 // when the batch has no room left for it: run the batch first.
 bool batch_add(OutputBatch& batch, const std::string& name, const char* data, size_t size);
 
-// Writes the waiting files from `first` on and puts them in place in order,
-// stopping at the first failure: `results[i]` then tells the fate of each
-// file from `first` on, `not_attempted` for those after the failure. The
-// files stay in the batch, so that a caller that goes on after a failure
-// can run the rest, until batch_clear.
-void batch_run(OutputBatch& batch, size_t first = 0);
-
-// Empties the batch, keeping its directory and its queue.
-void batch_clear(OutputBatch& batch);
+// Writes every waiting file and puts them in place in order, stopping at the
+// first failure: `results` then tells each file's fate, `not_attempted` for
+// those after the failure. The batch is empty again afterwards.
+void batch_run(OutputBatch& batch);
 
 // For tests: makes every later run write its files one at a time, as where
 // the system has no batching.

@@ -6,13 +6,12 @@
 
 #include "common/batch.h"
 
-// Writes the batch's files from `first` on, in order, through the system's
-// queue, setting up the queue at the first call. Returns the index of the
-// first file it did not put in place; those before it are marked written,
-// the rest are untouched, with nothing of them left behind, for the plain
-// calls to do. Returns `first` (and sets queue_refused) when the system has
-// no queue to offer.
-size_t batch_queue_write(OutputBatch& batch, size_t first);
+// Writes the batch's files in order through the system's queue, setting up
+// the queue at the first call. Returns how many files, from the first, it
+// put in place and marked written; the rest are untouched, with nothing of
+// them left behind, for the plain calls to do. Returns 0 (and sets
+// queue_refused) when the system has no queue to offer.
+size_t batch_queue_write(OutputBatch& batch);
 
 // Tears the queue down, if one was set up.
 void batch_queue_release(OutputBatch& batch);

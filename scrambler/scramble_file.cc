@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 #include "common/platform.h"
 #include "common/safe_output.h"
@@ -53,16 +52,6 @@ int scramble_into(InputFile& source, const DirectoryHandle& directory,
         left -= static_cast<int64_t>(want);
     }
     return safe_output_commit(output) == CommitResult::committed ? 0 : -1;
-}
-
-bool read_scrambled(InputFile& source, std::vector<unsigned char>& bytes) {
-    if (source.size < 0 || source.size > kSmallSourceLimit) return false;
-    const auto size = static_cast<size_t>(source.size);
-    bytes.resize(size);
-    // Exactly the size found when the source was opened, as for any copy.
-    if (read_input_fully(source, bytes.data(), size) != source.size) return false;
-    xor_block(bytes.data(), key_stream().bytes, size);
-    return true;
 }
 
 int scramble_file(const std::string& source, const std::string& destination) {

@@ -2,7 +2,6 @@
 
 #include <array>
 #include <string>
-#include <vector>
 
 #include "common/platform.h"
 
@@ -22,12 +21,3 @@ int scramble_file(const std::string& source, const std::string& destination);
 // and writes there.
 int scramble_into(InputFile& source, const DirectoryHandle& directory,
                   const std::string& destination_name);
-
-// A source small enough to be copied from memory: batches take copies of up
-// to this many bytes.
-inline constexpr int64_t kSmallSourceLimit = int64_t{64} * 1024;
-
-// Reads the whole of a source of up to kSmallSourceLimit bytes, exactly its
-// size when opened, and scrambles it into `bytes`. False on a read error or
-// a source that shrank.
-bool read_scrambled(InputFile& source, std::vector<unsigned char>& bytes);

@@ -4,7 +4,6 @@
 
 #include "common/platform.h"
 #include "common/wildcard.h"
-#include "scrambler/queued_copies.h"
 #include "scrambler/scramble_file.h"
 
 namespace {
@@ -18,52 +17,31 @@ bool is_scrambled_name(const std::string& name) {
     return name[0] == '_' && (name[1] == 'o' || name[1] == 'O') && name[2] == '_';
 }
 
-// One file. A small source is read and scrambled at once and its copy
-// queued, to be written with others and its line printed then; any other
-// file's line is printed before its work starts, after all queued before
-// it, so the lines keep the walk's order. A FIFO, socket or device is never
-// opened: reading one could block. The source is opened through the
-// directory's handle, and a name the listing saw as no link is never
-// followed, should a link appear there since. False when a failure is
-// known already.
-bool scramble_listed_file(const DirectoryHandle& directory, const DirEntry& entry, QueuedCopies& queue,
-                          Console& console) {
-    InputFile source;
-    const bool opened = entry.kind == EntryKind::regular &&
-                        open_input_file_at(source, directory, entry.name, entry.is_link);
-    if (opened && source.size <= kSmallSourceLimit) {
-        const bool read = read_scrambled(source, queue.scratch);
-        if (read && queue_copy(queue, entry.name, queue.scratch)) return true;
-        // The queue is full: what waits is written first.
-        bool all_done = write_queued_copies(queue, console);
-        if (read && queue_copy(queue, entry.name, queue.scratch)) return all_done;
-        console_print(console, "%s ...error.\n", name_for_console(entry.name).c_str());
-        return false;
-    }
-    const bool all_done = write_queued_copies(queue, console);
+// One file: its name, the copy, then the result word on the same line. The
+// source is opened through the directory's handle, and a name the listing
+// saw as no link is never followed, should a link appear there since.
+bool scramble_listed_file(const DirectoryHandle& directory, const DirEntry& entry, Console& console) {
     console_print(console, "%s ...", name_for_console(entry.name).c_str());
-    const bool done = opened && scramble_into(source, directory, "_o_" + entry.name) == 0;
+    InputFile source;
+    // A FIFO, socket or device is never opened: reading one could block.
+    const bool done = entry.kind == EntryKind::regular &&
+                      open_input_file_at(source, directory, entry.name, entry.is_link) &&
+                      scramble_into(source, directory, "_o_" + entry.name) == 0;
     console_print(console, done ? "done.\n" : "error.\n");
-    return done && all_done;
+    return done;
 }
 
 // The directory's own files first, then each subdirectory's whole subtree.
 // One listing, read whole before anything is written, serves both passes.
-bool walk_directory(const DirectoryHandle& directory, const std::string& pattern, QueuedCopies& queue,
-                    Console& console) {
+bool walk_directory(const DirectoryHandle& directory, const std::string& pattern, Console& console) {
     std::vector<DirEntry> entries;
     if (!list_directory(directory, entries)) return false;
-    // A temporary, where one is needed, starts with the copies' own prefix,
-    // so no walk ever takes it for a source.
-    batch_start(queue.batch, directory, "_o_");
     bool all_done = true;
     for (const DirEntry& entry : entries) {
         if (entry.kind == EntryKind::directory || is_scrambled_name(entry.name)) continue;
         if (!match_wildcard(pattern, entry.name)) continue;
-        if (!scramble_listed_file(directory, entry, queue, console)) all_done = false;
+        if (!scramble_listed_file(directory, entry, console)) all_done = false;
     }
-    // Every copy of this directory is written before the walk goes deeper.
-    if (!write_queued_copies(queue, console)) all_done = false;
     for (const DirEntry& entry : entries) {
         // Links and junctions are not walked: they could loop or leave the tree.
         if (entry.kind != EntryKind::directory || entry.is_link) continue;
@@ -73,7 +51,7 @@ bool walk_directory(const DirectoryHandle& directory, const std::string& pattern
         // past the system's limit on open handles) is passed over, and the
         // run does not end as if all was done.
         if (!open_subdirectory(subdirectory, directory, entry.name) ||
-            !walk_directory(subdirectory, pattern, queue, console))
+            !walk_directory(subdirectory, pattern, console))
             all_done = false;
     }
     return all_done;
@@ -84,8 +62,7 @@ bool walk_directory(const DirectoryHandle& directory, const std::string& pattern
 bool walk_tree(const std::string& directory, const std::string& pattern, Console& console) {
     DirectoryHandle top;
     if (!open_directory(top, directory)) return false;
-    QueuedCopies queue;
-    return walk_directory(top, pattern, queue, console);
+    return walk_directory(top, pattern, console);
 }
 
 void set_walk_hook(WalkHook hook) { g_walk_hook = hook; }

@@ -50,7 +50,7 @@ bool batch_writes_in_order(const std::string& folder, size_t count, size_t block
     }
     batch_run(batch);
     if (queue_refused != nullptr) *queue_refused = batch.queue_refused;
-    bool held = batch.results.size() == count;
+    bool held = batch.results.size() == count && batch.files.empty();
     for (size_t i = 0; held && i < count; ++i) {
         const BatchResult want = i < blocked ? BatchResult::written
                                  : i == blocked ? BatchResult::open_failed

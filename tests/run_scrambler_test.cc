@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "common/batch.h"
 #include "test_support.h"
 
 #ifndef _WIN32
@@ -108,38 +107,4 @@ TEST(ScramblerProgram, RunsWithPipedInputLikeTheDriver) {
     result = run_program(SCRAMBLER_PATH, {dir.path("missing")}, "");
     EXPECT_EQ(result.output, "directory open error.\npress enter key.\n");
     EXPECT_EQ(result.exit_status, 1);
-}
-
-// Hundreds of small files are copied in batches, with a large file among
-// them and copies that fail here and there, also as a batch's first and
-// last: the transcript is what a walk one file at a time prints, in order,
-// and every copy after a failure is still made.
-TEST(RunScrambler, BatchedCopiesKeepTheOrderAndGoOnAfterAFailure) {
-    for (const bool plain : {false, true}) {
-        batch_use_plain_calls(plain);
-        ScratchDir dir;
-        std::string expected = "press enter to start...";
-        for (int i = 0; i < 600; ++i) {
-            std::string name = "f";
-            name += std::to_string(1000 + i);
-            name += ".txt";
-            const bool big = i == 300;
-            const std::string bytes = patterned_bytes(big ? 100000 : 10 + static_cast<size_t>(i));
-            ASSERT_TRUE(write_file(dir.path(name), bytes));
-            const bool blocked = i == 0 || i == 255 || i == 256 || i == 299 || i == 599;
-            if (blocked) {
-                ASSERT_TRUE(make_dir(dir.path("_o_" + name)));
-            }
-            expected += name + (blocked ? " ...error.\n" : " ...done.\n");
-        }
-        expected += "successful.\npress enter key.\n";
-        const DriverRun run = scramble({dir.root});
-        EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.output, expected) << (plain ? "plain calls" : "system's queue where there is one");
-        EXPECT_EQ(read_file(dir.path("_o_f1001.txt")), scrambled(patterned_bytes(11)));
-        EXPECT_EQ(read_file(dir.path("_o_f1300.txt")), scrambled(patterned_bytes(100000)));
-        EXPECT_EQ(read_file(dir.path("_o_f1598.txt")), scrambled(patterned_bytes(608)));
-        EXPECT_TRUE(temporaries(list_names(dir.root)).empty());
-    }
-    batch_use_plain_calls(false);
 }

@@ -25,6 +25,5 @@ ExtractResult write_queued_entries(QueuedEntries& queue, Console& console) {
         break;
     }
     queue.lines.clear();
-    batch_clear(queue.batch);
     return outcome;
 }
