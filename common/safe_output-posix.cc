@@ -89,11 +89,27 @@ int open_anonymous(int directory_fd) {
 }
 
 // Gives the unnamed file `fd` the name `name`; fails with EEXIST when
-// something stands there, link or not, which is never followed.
+// something stands there, link or not, which is never followed. Naming the
+// descriptor itself (AT_EMPTY_PATH) spares the path lookup through /proc,
+// but the kernel allows it only to a process that may read any file; where
+// it is refused, /proc serves from then on.
 int link_anonymous(int fd, int directory_fd, const std::string& name) {
+#if defined(__linux__) && defined(AT_EMPTY_PATH)
+    static bool empty_path_allowed = true;
+    if (empty_path_allowed) {
+        if (linkat(fd, "", directory_fd, name.c_str(), AT_EMPTY_PATH) == 0) return 0;
+        if (errno == EEXIST) return -1;
+    }
+#endif
     char own_path[64];
     std::snprintf(own_path, sizeof own_path, "/proc/self/fd/%d", fd);
-    return linkat(AT_FDCWD, own_path, directory_fd, name.c_str(), AT_SYMLINK_FOLLOW);
+    const int linked = linkat(AT_FDCWD, own_path, directory_fd, name.c_str(), AT_SYMLINK_FOLLOW);
+#if defined(__linux__) && defined(AT_EMPTY_PATH)
+    // Only when /proc did what the direct way could not was the refusal a
+    // matter of permission rather than of this name or directory.
+    if (linked == 0) empty_path_allowed = false;
+#endif
+    return linked;
 }
 
 enum class Existing { nothing, replaceable, keep_mode, cannot_replace };
@@ -126,6 +142,19 @@ void safe_output_install_interrupt_cleanup() {
 }
 
 void safe_output_use_named_temporaries(bool named) { g_named_temporaries_only = named; }
+
+int safe_output_name_unnamed_file(int fd, int directory_fd, const std::string& name) {
+    return link_anonymous(fd, directory_fd, name);
+}
+
+bool safe_output_takes_unnamed_files() {
+#if defined(__linux__) && defined(O_TMPFILE)
+    static const bool proc_links = access("/proc/self/fd", X_OK) == 0;
+    return proc_links && !g_named_temporaries_only;
+#else
+    return false;
+#endif
+}
 
 bool SafeOutputPlatform::is_open(const SafeOutput& output) { return output.fd_ >= 0; }
 

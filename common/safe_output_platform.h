@@ -22,3 +22,12 @@ struct SafeOutputPlatform {
 // written before the program ends as the signal would have ended it. Called
 // by init_process where the platform has such signals.
 void safe_output_install_interrupt_cleanup();
+
+// Whether new outputs are written as unnamed files, which a signal handler
+// need not clean up; false where named temporaries are used.
+bool safe_output_takes_unnamed_files();
+
+// Gives the unnamed file `fd` the name `name` inside `directory_fd`, as a
+// commit does when nothing stands there: 0, or -1 with errno (EEXIST when
+// something does, which is left alone).
+int safe_output_name_unnamed_file(int fd, int directory_fd, const std::string& name);

@@ -108,3 +108,31 @@ TEST(ScramblerProgram, RunsWithPipedInputLikeTheDriver) {
     EXPECT_EQ(result.output, "directory open error.\npress enter key.\n");
     EXPECT_EQ(result.exit_status, 1);
 }
+
+// Hundreds of files in one folder, a large one among them and copies that
+// fail here and there: the transcript names each in order with its result,
+// and every copy after a failure is still made.
+TEST(RunScrambler, ManyFilesKeepTheOrderAndGoOnAfterAFailure) {
+    ScratchDir dir;
+    std::string expected = "press enter to start...";
+    for (int i = 0; i < 600; ++i) {
+        std::string name = "f";
+        name += std::to_string(1000 + i);
+        name += ".txt";
+        const bool big = i == 300;
+        ASSERT_TRUE(write_file(dir.path(name), patterned_bytes(big ? 100000 : 10 + static_cast<size_t>(i))));
+        const bool blocked = i == 0 || i == 255 || i == 256 || i == 299 || i == 599;
+        if (blocked) {
+            ASSERT_TRUE(make_dir(dir.path("_o_" + name)));
+        }
+        expected += name + (blocked ? " ...error.\n" : " ...done.\n");
+    }
+    expected += "successful.\npress enter key.\n";
+    const DriverRun run = scramble({dir.root});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.output, expected);
+    EXPECT_EQ(read_file(dir.path("_o_f1001.txt")), scrambled(patterned_bytes(11)));
+    EXPECT_EQ(read_file(dir.path("_o_f1300.txt")), scrambled(patterned_bytes(100000)));
+    EXPECT_EQ(read_file(dir.path("_o_f1598.txt")), scrambled(patterned_bytes(608)));
+    EXPECT_TRUE(temporaries(list_names(dir.root)).empty());
+}

@@ -4,9 +4,6 @@
 
 namespace {
 
-// Temporaries begin with this, so one left behind by a crash is recognisable.
-constexpr const char* kTempPrefix = ".unpacker-";
-
 // Points at the entry's bytes in the window, reading the archive from the
 // entry's offset on when they are not all there yet. Null when the archive
 // cannot be read or ends before the entry does.
@@ -42,7 +39,7 @@ bool copy_entry_data(InputFile& archive, ArchiveWindow& window, const PakEntry& 
 ExtractResult extract_entry(InputFile& archive, ArchiveWindow& window, const PakEntry& entry,
                             const std::string& path, const DirectoryHandle& output_directory) {
     SafeOutput output;
-    if (!safe_output_open(output, output_directory, path, kTempPrefix)) return ExtractResult::open_failed;
+    if (!safe_output_open(output, output_directory, path, kEntryTempPrefix)) return ExtractResult::open_failed;
     if (!copy_entry_data(archive, window, entry, output)) return ExtractResult::write_failed;
     switch (safe_output_commit(output)) {
         case CommitResult::committed: return ExtractResult::written;
@@ -52,4 +49,9 @@ ExtractResult extract_entry(InputFile& archive, ArchiveWindow& window, const Pak
         case CommitResult::failed: break;
     }
     return ExtractResult::write_failed;
+}
+
+const char* small_entry_bytes(InputFile& archive, ArchiveWindow& window, const PakEntry& entry) {
+    if (entry.size <= 0 || entry.size > kWindowedEntryLimit) return nullptr;
+    return window_bytes(archive, window, entry.offset, static_cast<size_t>(entry.size));
 }

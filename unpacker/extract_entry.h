@@ -23,6 +23,9 @@ struct ArchiveWindow {
 inline constexpr int32_t kWindowedEntryLimit = 64 * 1024;
 inline constexpr size_t kWindowSize = size_t{1} << 20;
 
+// Temporaries begin with this, so one left behind by a crash is recognisable.
+inline constexpr const char* kEntryTempPrefix = ".unpacker-";
+
 // Writes one entry's data into `output_directory` (open once for the whole
 // run; one that could not be opened makes every entry fail to open) at
 // `path`, the entry's name as entry_name_to_path made it. The file gets that
@@ -31,3 +34,9 @@ inline constexpr size_t kWindowSize = size_t{1} << 20;
 // below gives an empty file. The entry must have passed pak_entry_is_intact.
 ExtractResult extract_entry(InputFile& archive, ArchiveWindow& window, const PakEntry& entry,
                             const std::string& path, const DirectoryHandle& output_directory);
+
+// The bytes of a small entry (1 byte up to kWindowedEntryLimit), from the
+// window, so that it can be written in a batch with others; valid until the
+// window moves. Null for an empty or large entry, or when the archive cannot
+// be read that far: such an entry goes through extract_entry.
+const char* small_entry_bytes(InputFile& archive, ArchiveWindow& window, const PakEntry& entry);

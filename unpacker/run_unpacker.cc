@@ -1,6 +1,7 @@
 #include "unpacker/run_unpacker.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "common/platform.h"
@@ -8,6 +9,7 @@
 #include "unpacker/extract_entry.h"
 #include "unpacker/output_directory.h"
 #include "unpacker/pak_format.h"
+#include "unpacker/queued_entries.h"
 
 namespace {
 
@@ -53,6 +55,21 @@ uint32_t range_end(const PakEntry& entry) {
     return static_cast<uint32_t>(entry.offset) + static_cast<uint32_t>(entry.size) - 1u;
 }
 
+// The line that announces an entry, up to its result: its byte range and
+// name.
+std::string entry_line(const PakEntry& entry) {
+    char range[32];
+    std::snprintf(range, sizeof range, "%.8X - %.8X: ", static_cast<uint32_t>(entry.offset), range_end(entry));
+    return std::string(range) + entry.name + " ...";
+}
+
+// Ends the run after an entry that could not be written.
+int end_after_failure(Console& console, ExtractResult result) {
+    if (result == ExtractResult::open_failed)
+        return end_with(console, "\nfile open error.\npress enter key.\n", kUnpackFailed);
+    return end_with(console, "\nfile write error.\npress enter key.\n", kUnpackFailed);
+}
+
 }  // namespace
 
 int run_unpacker(int argc, char** argv, Console& console) {
@@ -87,25 +104,41 @@ int run_unpacker(int argc, char** argv, Console& console) {
     DirectoryHandle output;
     open_directory(output, output_path);
     ArchiveWindow window;
+    // Small entries wait here and are written many at a time; each one's
+    // line is printed, in order, once its result is known.
+    QueuedEntries queue;
+    batch_start(queue.batch, output, kEntryTempPrefix);
 
     PakEntry entry;
     std::string path;
+    ExtractResult result = ExtractResult::written;
     for (size_t i = 0; i < static_cast<size_t>(directory.count); ++i) {
         // Read again, and judged again: the archive may have changed since.
         if (read_pak_directory(directory, i, entry) != PakStatus::ok ||
             judge_entry(entry, file_size, path) != EntryVerdict::sound) {
+            result = write_queued_entries(queue, console);
+            if (result != ExtractResult::written) return end_after_failure(console, result);
             return end_with(console, kBrokenPak, kUnpackFailed);
         }
-        console_print(console, "%.8X - %.8X: %s ...", static_cast<uint32_t>(entry.offset), range_end(entry),
-                      entry.name);
-        const ExtractResult result = extract_entry(archive, window, entry, path, output);
-        if (result == ExtractResult::open_failed) {
-            return end_with(console, "\nfile open error.\npress enter key.\n", kUnpackFailed);
+        const std::string line = entry_line(entry);
+        const char* bytes = small_entry_bytes(archive, window, entry);
+        if (bytes != nullptr) {
+            const auto size = static_cast<size_t>(entry.size);
+            if (queue_entry(queue, path, bytes, size, line)) continue;
+            // The queue is full: what waits is written first.
+            result = write_queued_entries(queue, console);
+            if (result != ExtractResult::written) return end_after_failure(console, result);
+            if (queue_entry(queue, path, bytes, size, line)) continue;
         }
-        if (result == ExtractResult::write_failed) {
-            return end_with(console, "\nfile write error.\npress enter key.\n", kUnpackFailed);
-        }
+        // An empty or large entry is written on its own, after all before it.
+        result = write_queued_entries(queue, console);
+        if (result != ExtractResult::written) return end_after_failure(console, result);
+        console_print(console, "%s", line.c_str());
+        result = extract_entry(archive, window, entry, path, output);
+        if (result != ExtractResult::written) return end_after_failure(console, result);
         console_print(console, "done.\n");
     }
+    result = write_queued_entries(queue, console);
+    if (result != ExtractResult::written) return end_after_failure(console, result);
     return end_with(console, "successful.\npress enter key.\n", kUnpackSucceeded);
 }
