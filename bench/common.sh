@@ -1,6 +1,19 @@
 # Shared by the bench scripts: the build, timings through hyperfine, peak
 # memory through GNU time.
 
+# Reads a bench's arguments, [--tmpfs] [runs], into $runs (default $1) and
+# $scratch_root: the build folder, or with --tmpfs a folder in memory
+# (/dev/shm), where the programs' own work is not hidden by the disk's.
+read_bench_arguments() {
+  local default_runs=$1; shift
+  scratch_root=$top/build
+  if [ "${1:-}" = --tmpfs ]; then
+    scratch_root=/dev/shm/assettools-bench
+    shift
+  fi
+  runs=${1:-$default_runs}
+}
+
 # Builds the optimized programs; the build itself knows what is out of date,
 # CMake files included, and does nothing when all is current.
 ensure_release() {
