@@ -68,6 +68,7 @@ OsStatus take_regular_file(InputFile& file, int fd) {
     // O_NONBLOCK means nothing for a regular file, so it may stay set.
     file.fd = fd;
     file.size = static_cast<int64_t>(opened.st_size);
+    file.permissions = static_cast<unsigned>(opened.st_mode & 0777);
     return os_ok();
 }
 

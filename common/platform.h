@@ -112,6 +112,9 @@ struct InputFile {
     ~InputFile();
 
     int64_t size = -1;
+    // Its permission bits where the platform has them (0666 elsewhere): a
+    // copy made from it is given no more than these.
+    unsigned permissions = 0666;
 #ifdef _WIN32
     void* handle = nullptr;
 #else

@@ -58,12 +58,12 @@ void close_quietly(int& fd) {
 // Creates a new temporary under a fresh name, exclusively: a name that is
 // taken, by a file or by a link, is never opened. Returns its descriptor and
 // name, or -1.
-int create_named_temporary(int directory_fd, const char* temp_prefix, std::string& name) {
+int create_named_temporary(int directory_fd, const char* temp_prefix, mode_t permissions, std::string& name) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         name = temporary_name(temp_prefix);
         arm_pending(directory_fd, name);
         const int fd = openat(directory_fd, name.c_str(),
-                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, permissions);
         if (fd >= 0) return fd;
         disarm_pending();
         if (errno != EEXIST && errno != EINTR) break;
@@ -77,13 +77,14 @@ int create_named_temporary(int directory_fd, const char* temp_prefix, std::strin
 // name once costs less than a temporary name and a rename. The name is made
 // through /proc, so without it (or on file systems without unnamed files)
 // the named temporary serves.
-int open_anonymous(int directory_fd) {
+int open_anonymous(int directory_fd, mode_t permissions) {
 #if defined(__linux__) && defined(O_TMPFILE)
     static const bool proc_links = access("/proc/self/fd", X_OK) == 0;
     if (proc_links && !g_named_temporaries_only)
-        return openat(directory_fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        return openat(directory_fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, permissions);
 #else
     (void)directory_fd;
+    (void)permissions;
 #endif
     return -1;
 }
@@ -159,7 +160,7 @@ bool safe_output_takes_unnamed_files() {
 bool SafeOutputPlatform::is_open(const SafeOutput& output) { return output.fd_ >= 0; }
 
 OsStatus safe_output_open(SafeOutput& output, const DirectoryHandle& directory,
-                          const std::string& relative_name, const char* temp_prefix) {
+                          const std::string& relative_name, const char* temp_prefix, unsigned permissions) {
     safe_output_discard(output);
     output.error_ = 0;
     const auto fail = [&](int error) {
@@ -187,13 +188,14 @@ OsStatus safe_output_open(SafeOutput& output, const DirectoryHandle& directory,
     output.directory_fd_ = directory_fd;
     output.final_name_ = std::string(components.back());
     output.temp_prefix_ = temp_prefix;
-    const int anonymous_fd = open_anonymous(directory_fd);
+    const auto mode = static_cast<mode_t>(permissions & 0777);
+    const int anonymous_fd = open_anonymous(directory_fd, mode);
     if (anonymous_fd >= 0) {
         output.fd_ = anonymous_fd;
         output.anonymous_ = true;
         return os_ok();
     }
-    output.fd_ = create_named_temporary(directory_fd, temp_prefix, output.temp_name_);
+    output.fd_ = create_named_temporary(directory_fd, temp_prefix, mode, output.temp_name_);
     if (output.fd_ < 0) return fail(errno);
     return os_ok();
 }

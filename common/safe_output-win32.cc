@@ -100,8 +100,10 @@ bool SafeOutputPlatform::is_open(const SafeOutput& output) { return output.handl
 // Each subdirectory on the way is opened as open_subdirectory does (no link
 // or junction, no short name for another folder) and the last one held until
 // the file is done; the final name is judged before the temporary is made.
+// Windows has no permission bits to pass on: a new file takes its folder's
+// inherited access rights.
 OsStatus safe_output_open(SafeOutput& output, const DirectoryHandle& directory, const std::string& relative_name,
-                          const char* temp_prefix) {
+                          const char* temp_prefix, unsigned /*permissions*/) {
     safe_output_discard(output);
     output.error_ = 0;
     const auto fail = [&](DWORD error) {

@@ -42,7 +42,8 @@ struct SafeOutput {
     int error() const { return error_; }
 
    private:
-    friend OsStatus safe_output_open(SafeOutput&, const DirectoryHandle&, const std::string&, const char*);
+    friend OsStatus safe_output_open(SafeOutput&, const DirectoryHandle&, const std::string&, const char*,
+                                     unsigned);
     friend OsStatus safe_output_write(SafeOutput&, const void*, size_t);
     friend OsStatus safe_output_copy_from(SafeOutput&, InputFile&, int64_t, int64_t);
     friend CommitResult safe_output_commit(SafeOutput&);
@@ -72,9 +73,12 @@ struct SafeOutput {
 // `relative_name` may hold subdirectories (separated as path.h says); none is
 // created, and none may be a link or junction: that, a missing subdirectory,
 // or a name ending in a separator fails. A temporary that needs a name gets
-// one beginning with `temp_prefix`.
+// one beginning with `temp_prefix`. A new file gets at most `permissions`
+// (less what the user's umask takes away, where the platform has both); a
+// file it replaces keeps its own.
 OsStatus safe_output_open(SafeOutput& output, const DirectoryHandle& directory,
-                          const std::string& relative_name, const char* temp_prefix);
+                          const std::string& relative_name, const char* temp_prefix,
+                          unsigned permissions = 0666);
 
 OsStatus safe_output_write(SafeOutput& output, const void* data, size_t length);
 

@@ -19,15 +19,24 @@ int run_scrambler(int argc, char** argv, Console& console) {
             return 1;
         case PathKind::directory: break;
     }
-    // The walk opens the argument itself, as the probe saw it: no separator
-    // is added, which would change what a path such as a bare drive means.
+    // The directory the probe found is opened once, as given (no separator
+    // is added, which would change what a path such as a bare drive means),
+    // and held for all three walks: nothing done to its name meanwhile, at
+    // the pause or between walks, can send a walk anywhere else. One that
+    // cannot be opened is walked as nothing, and the run does not end as if
+    // all was done.
+    DirectoryHandle top;
+    const bool opened = static_cast<bool>(open_directory(top, argument));
     console_print(console, "press enter to start...");
     wait_for_key(console);
     // All BMP files of the tree, then all TGA, then all TXT: each walk
     // covers the whole tree, and a failure in one does not skip the others.
-    bool all_done = walk_tree(argument, "*.bmp", console);
-    all_done = walk_tree(argument, "*.tga", console) && all_done;
-    all_done = walk_tree(argument, "*.txt", console) && all_done;
+    bool all_done = opened;
+    if (opened) {
+        all_done = walk_tree(top, "*.bmp", console);
+        all_done = walk_tree(top, "*.tga", console) && all_done;
+        all_done = walk_tree(top, "*.txt", console) && all_done;
+    }
 
     console_print(console, "successful.\npress enter key.\n");
     wait_for_key(console);

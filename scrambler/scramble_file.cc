@@ -37,7 +37,9 @@ int scramble_into(InputFile& source, const DirectoryHandle& directory,
     // A temporary, where the system needs one, starts with the copies' own
     // prefix, so no walk ever takes it for a source.
     SafeOutput output;
-    if (!safe_output_open(output, directory, destination_name, "_o_")) return -1;
+    // A new copy is readable by no one its source is not readable by: the
+    // bytes are only XORed with a fixed key.
+    if (!safe_output_open(output, directory, destination_name, "_o_", source.permissions)) return -1;
 
     const KeyStream& stream = key_stream();
     alignas(64) static unsigned char block[kBlockSize];

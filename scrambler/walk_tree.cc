@@ -10,6 +10,10 @@ namespace {
 
 WalkHook g_walk_hook = nullptr;
 
+// Files larger than this take long enough that their line is pushed out
+// before the copy starts, whatever the console is.
+constexpr int64_t kLongWorkBytes = 64 * 1024;
+
 // Names already carrying the copies' prefix, in any letter case, are copies
 // (or their temporaries) and never sources.
 bool is_scrambled_name(const std::string& name) {
@@ -24,9 +28,11 @@ bool scramble_listed_file(const DirectoryHandle& directory, const DirEntry& entr
     console_print(console, "%s ...", name_for_console(entry.name).c_str());
     InputFile source;
     // A FIFO, socket or device is never opened: reading one could block.
-    const bool done = entry.kind == EntryKind::regular &&
-                      open_input_file_at(source, directory, entry.name, entry.is_link) &&
-                      scramble_into(source, directory, "_o_" + entry.name) == 0;
+    bool done = entry.kind == EntryKind::regular && open_input_file_at(source, directory, entry.name, entry.is_link);
+    // Shown before long work even on a pipe, so `scrambler dir | tee log`
+    // tells which file is being copied.
+    if (done && source.size > kLongWorkBytes) console_flush(console);
+    done = done && scramble_into(source, directory, "_o_" + entry.name) == 0;
     console_print(console, done ? "done.\n" : "error.\n");
     return done;
 }
@@ -63,6 +69,10 @@ bool walk_tree(const std::string& directory, const std::string& pattern, Console
     DirectoryHandle top;
     if (!open_directory(top, directory)) return false;
     return walk_directory(top, pattern, console);
+}
+
+bool walk_tree(const DirectoryHandle& directory, const std::string& pattern, Console& console) {
+    return walk_directory(directory, pattern, console);
 }
 
 void set_walk_hook(WalkHook hook) { g_walk_hook = hook; }

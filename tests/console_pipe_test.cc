@@ -9,8 +9,11 @@
 
 #ifndef _WIN32
 #include <poll.h>
+#include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include "pak_writer.h"
 #include "test_support.h"
@@ -19,7 +22,7 @@ namespace {
 
 struct Exchange {
     std::string shown;  // what must be readable before anything is typed
-    std::string typed;
+    std::string typed;  // empty: the program must still be at work, not done
 };
 
 // Reads from `fd` until `text` has arrived, giving up after five quiet
@@ -37,7 +40,8 @@ bool read_until(int fd, std::string& seen, const std::string& text) {
 }
 
 // Runs `program` on pipes and plays the dialogue; returns what it showed
-// when a prompt did not arrive in time, or empty when all did.
+// when a prompt did not arrive in time, or empty when all did. The program
+// is stopped once the dialogue is over, finished or not.
 std::string play(const std::string& program, const std::string& argument, const std::vector<Exchange>& dialogue) {
     int to_child[2];
     int from_child[2];
@@ -60,10 +64,15 @@ std::string play(const std::string& program, const std::string& argument, const 
             failure = "waited for \"" + step.shown + "\", saw \"" + seen + "\"";
             break;
         }
+        if (step.typed.empty() && seen.find("successful.") != std::string::npos) {
+            failure = "\"" + step.shown + "\" came only with the end of the run";
+            break;
+        }
         if (write(to_child[1], step.typed.data(), step.typed.size()) < 0) failure = "could not type";
     }
     close(to_child[1]);
     close(from_child[0]);
+    kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
     return failure;
 }
@@ -80,6 +89,16 @@ TEST(ConsoleOnAPipe, EveryPromptIsReadableBeforeThePause) {
               "");
     EXPECT_EQ(play(UNPACKER_PATH, scratch.path("game.pak"), {{"successful.\npress enter key.\n", "\n"}}), "");
     EXPECT_EQ(play(SCRAMBLER_PATH, scratch.path("none"), {{"directory open error.\npress enter key.\n", "\n"}}), "");
+    // A large file's line is out before its copy starts, and an entry's
+    // before it is written.
+    ASSERT_TRUE(make_dir(scratch.path("big")));
+    ASSERT_TRUE(write_file(scratch.path("big/big.bmp"), "BM"));
+    ASSERT_EQ(truncate(scratch.path("big/big.bmp").c_str(), off_t{4} << 30), 0);
+    EXPECT_EQ(play(SCRAMBLER_PATH, scratch.path("big"), {{"press enter to start...", "\n"}, {"big.bmp ...", ""}}), "");
+    const int32_t size = 0x7FFF0000;
+    ASSERT_TRUE(write_file(scratch.path("huge.pak"), pak_header(1) + pak_record("big.bin", size, 272)));
+    ASSERT_EQ(truncate(scratch.path("huge.pak").c_str(), 272 + off_t{size}), 0);
+    EXPECT_EQ(play(UNPACKER_PATH, scratch.path("huge.pak"), {{"big.bin ...", ""}}), "");
 }
 
 #endif

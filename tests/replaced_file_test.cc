@@ -1,7 +1,8 @@
 // A file that a run replaces keeps what opening it for writing would have
 // kept: its permission bits stay, and one the user may not write is not
-// replaced at all but reported as a file that could not be opened. Both
-// programs, run as an ordinary user.
+// replaced at all but reported as a file that could not be opened. A new
+// copy is no more readable than its source. Both programs, run as an
+// ordinary user.
 
 #include <gtest/gtest.h>
 
@@ -27,6 +28,8 @@ TEST(ReplacedFile, KeepsItsModeAndAReadOnlyOneStays) {
     ASSERT_TRUE(make_dir(scratch.path("tree")));
     ASSERT_TRUE(write_file(scratch.path("tree/a.txt"), "a"));
     ASSERT_TRUE(write_file(scratch.path("tree/b.txt"), "b"));
+    ASSERT_TRUE(write_file(scratch.path("tree/c.txt"), "private"));
+    ASSERT_EQ(chmod(scratch.path("tree/c.txt").c_str(), 0600), 0);
     ASSERT_TRUE(make_dir(scratch.path("game")));
     ASSERT_TRUE(write_file(scratch.path("game.pak"), make_pak({{"rw.dat", "new rw"}, {"ro.dat", "new ro"}})));
     for (const char* copy : {"tree/_o_a.txt", "game/ro.dat"}) {
@@ -40,12 +43,14 @@ TEST(ReplacedFile, KeepsItsModeAndAReadOnlyOneStays) {
     give_to_unprivileged_user(scratch.root);
 
     const ProcessResult scrambled_run = run_program_unprivileged(SCRAMBLER_PATH, {scratch.path("tree")}, "\n\n");
-    EXPECT_EQ(scrambled_run.output, "press enter to start...a.txt ...error.\nb.txt ...done.\nsuccessful.\npress enter key.\n");
+    EXPECT_EQ(scrambled_run.output, "press enter to start...a.txt ...error.\nb.txt ...done.\nc.txt ...done.\n"
+                                    "successful.\npress enter key.\n");
     EXPECT_EQ(scrambled_run.exit_status, 1);
     EXPECT_EQ(read_file(scratch.path("tree/_o_a.txt")), "old");
     EXPECT_EQ(mode_of(scratch.path("tree/_o_a.txt")), 0444u);
     EXPECT_EQ(read_file(scratch.path("tree/_o_b.txt")), scrambled("b"));
     EXPECT_EQ(mode_of(scratch.path("tree/_o_b.txt")), 0600u);
+    EXPECT_EQ(mode_of(scratch.path("tree/_o_c.txt")), 0600u);
 
     const ProcessResult unpacked_run = run_program_unprivileged(UNPACKER_PATH, {scratch.path("game.pak")}, "\n");
     EXPECT_NE(unpacked_run.output.find(": rw.dat ...done.\n"), std::string::npos) << unpacked_run.output;

@@ -1,4 +1,5 @@
 #include "scrambler/run_scrambler.h"
+#include "scrambler/walk_tree.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,7 @@
 
 #ifndef _WIN32
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -82,6 +84,45 @@ TEST(RunScrambler, ALineTypedAtTheFirstPauseSatisfiesTheLast) {
 }
 
 #ifndef _WIN32
+namespace {
+
+// Swaps the folder being scrambled for a link to another tree the first
+// time the walk is about to enter its subfolder "sub".
+std::string g_top;
+std::string g_elsewhere;
+bool g_swapped = false;
+
+void swap_top_once(const std::string& name) {
+    if (g_swapped || name != "sub") return;
+    g_swapped = true;
+    ASSERT_EQ(rename(g_top.c_str(), (g_top + ".old").c_str()), 0);
+    ASSERT_EQ(symlink(g_elsewhere.c_str(), g_top.c_str()), 0);
+}
+
+}  // namespace
+
+// The folder given is opened once and held from the probe to the last walk:
+// swapped for a link to another tree during the first walk, it still leads
+// the later walks into the same tree, never into the other one.
+TEST(RunScrambler, TheGivenFolderIsHeldForAllThreeWalks) {
+    ScratchDir scratch;
+    ASSERT_TRUE(make_dir(scratch.path("t")));
+    ASSERT_TRUE(make_dir(scratch.path("t/sub")));
+    ASSERT_TRUE(write_file(scratch.path("t/x.tga"), "x"));
+    ASSERT_TRUE(make_dir(scratch.path("other")));
+    ASSERT_TRUE(write_file(scratch.path("other/victim.tga"), "v"));
+    g_top = scratch.path("t");
+    g_elsewhere = scratch.path("other");
+    g_swapped = false;
+    set_walk_hook(swap_top_once);
+    const DriverRun run = scramble({scratch.path("t")});
+    set_walk_hook(nullptr);
+    EXPECT_TRUE(g_swapped);
+    EXPECT_EQ(run.output, "press enter to start...x.tga ...done.\nsuccessful.\npress enter key.\n");
+    EXPECT_EQ(list_names(scratch.path("other")), std::vector<std::string>{"victim.tga"});
+    EXPECT_EQ(read_file(scratch.path("t.old/_o_x.tga")), scrambled("x"));
+}
+
 TEST(RunScrambler, AFileErrorStillEndsSuccessfulButExitsOne) {
     ScratchDir dir;
     ASSERT_EQ(mkfifo(dir.path("a.bmp").c_str(), 0600), 0);

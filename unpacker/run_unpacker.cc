@@ -134,6 +134,9 @@ int run_unpacker(int argc, char** argv, Console& console) {
         result = write_queued_entries(queue, console);
         if (result != ExtractResult::written) return end_after_failure(console, result);
         console_print(console, "%s", line.c_str());
+        // Shown before long work even on a pipe, so `unpacker x.pak | tee
+        // log` tells which entry is being written.
+        if (entry.size > kWindowedEntryLimit) console_flush(console);
         result = extract_entry(archive, window, entry, path, output);
         if (result != ExtractResult::written) return end_after_failure(console, result);
         console_print(console, "done.\n");
