@@ -12,7 +12,7 @@ WalkHook g_walk_hook = nullptr;
 
 // Files larger than this take long enough that their line is pushed out
 // before the copy starts, whatever the console is.
-constexpr int64_t kLongWorkBytes = 64 * 1024;
+constexpr int64_t kLongWorkBytes = int64_t{64} * 1024;
 
 // Names already carrying the copies' prefix, in any letter case, are copies
 // (or their temporaries) and never sources.
