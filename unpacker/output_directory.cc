@@ -7,11 +7,14 @@ constexpr size_t kMaxComponentBytes = 255;
 bool is_utf8_continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
 // The longest prefix of `part` of at most 255 bytes that does not end
-// inside a UTF-8 character.
+// inside a UTF-8 character. A character is at most four bytes, so at most
+// three are given back; a longer run of continuation bytes is no UTF-8 and
+// is cut where the limit falls.
 std::string_view cut_to_limit(std::string_view part) {
     if (part.size() <= kMaxComponentBytes) return part;
     size_t end = kMaxComponentBytes;
-    while (end > 0 && is_utf8_continuation(part[end])) --end;
+    while (end > kMaxComponentBytes - 3 && is_utf8_continuation(part[end])) --end;
+    if (is_utf8_continuation(part[end])) end = kMaxComponentBytes;
     return part.substr(0, end);
 }
 

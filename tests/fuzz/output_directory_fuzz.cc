@@ -46,7 +46,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Windows drops trailing dots: a kept part of only dots would be the
     // archive's own folder, the parent or the current directory.
     require(!only_dots(kept), "only dots are never kept from a longer name");
-    require((static_cast<unsigned char>(last[kept.size()]) & 0xC0) != 0x80, "a UTF-8 character is never split");
+    // A UTF-8 character is never split: the cut falls before a byte that is
+    // no continuation byte, or at the limit where no character of at most
+    // four bytes could have started.
+    const auto continuation = [&](size_t at) { return (static_cast<unsigned char>(last[at]) & 0xC0) == 0x80; };
+    const bool no_character_in_reach = kept.size() == 255 && continuation(252) && continuation(253) && continuation(254);
+    require(!continuation(kept.size()) || no_character_in_reach, "a UTF-8 character is never split");
     if (trim) require(!dot_or_blank(kept.back()), "trailing dots and blanks are taken off");
 
     // What was taken off is the extension, what passes the limit, and with
@@ -56,6 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t last_dot = last.rfind('.');
     const bool at_extension = end >= last_dot && kept.size() <= last_dot;
     const bool at_limit = end + 4 > 255;
-    require(at_extension || at_limit, "only the extension or what passes the limit is taken off");
+    const bool only_trimmed = end == last.size();  // a name kept whole, less its trailing dots and blanks
+    require(at_extension || at_limit || only_trimmed, "only the extension or what passes the limit is taken off");
     return 0;
 }
