@@ -81,10 +81,7 @@ Opened judge_opened(HANDLE opened, const std::wstring& directory, const std::wst
     if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return Opened::reparse_point;
     if (((tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) != want_directory) return Opened::wrong_kind;
     WIN32_FIND_DATAW listed;
-    HANDLE search = FindFirstFileExW(wide_child_path(directory, name).c_str(), FindExInfoBasic, &listed,
-                                     FindExSearchNameMatch, nullptr, 0);
-    if (search == INVALID_HANDLE_VALUE) return Opened::elsewhere;
-    FindClose(search);
+    if (!find_listed(directory, name, listed)) return Opened::elsewhere;
     if (!same_name_ignoring_case(listed.cFileName, name)) return Opened::elsewhere;
     if (is_link_attribute(listed.dwFileAttributes, listed.dwReserved0)) return Opened::link;
     return Opened::as_named;

@@ -56,10 +56,7 @@ enum class Existing { nothing, replaceable, cannot_replace, other_name };
 Existing examine_existing(const std::wstring& directory, const std::wstring& name, DWORD& attributes) {
     attributes = 0;
     WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileExW(wide_child_path(directory, name).c_str(), FindExInfoBasic, &found,
-                                     FindExSearchNameMatch, nullptr, 0);
-    if (search == INVALID_HANDLE_VALUE) return Existing::nothing;
-    FindClose(search);
+    if (!find_listed(directory, name, found)) return Existing::nothing;
     if (!same_name_ignoring_case(found.cFileName, name)) return Existing::other_name;
     if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0)
         return Existing::cannot_replace;

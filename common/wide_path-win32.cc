@@ -197,3 +197,11 @@ bool same_name_ignoring_case(std::wstring_view a, std::wstring_view b) {
                                 TRUE) == CSTR_EQUAL;
 }
 
+
+bool find_listed(const std::wstring& directory, const std::wstring& name, WIN32_FIND_DATAW& found) {
+    HANDLE search = FindFirstFileExW(wide_child_path(directory, name).c_str(), FindExInfoBasic, &found,
+                                     FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    FindClose(search);
+    return true;
+}

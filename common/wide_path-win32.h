@@ -32,6 +32,11 @@ std::wstring wide_child_path(const std::wstring& directory, std::wstring_view na
 // (in its own, locale-free sense).
 bool same_name_ignoring_case(std::wstring_view a, std::wstring_view b);
 
+// The entry `name` of the directory at `directory` as the directory lists
+// it now: its stored long name and attributes, whatever name it answered
+// to (an 8.3 short name answers for a long one). False when there is none.
+bool find_listed(const std::wstring& directory, const std::wstring& name, WIN32_FIND_DATAW& found);
+
 // A path from the user (an argument, or one derived from it) as Windows
 // should be handed it: absolute, by GetFullPathNameW, which reads "C:" as
 // the current folder of drive C:, resolves "." and "..", and takes trailing
