@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -20,23 +21,54 @@
 
 // A disk that fills during one entry stops the run there: the entries before
 // it stay written, the file an earlier run left under that name is intact,
-// nothing is written after it, and no temporary is left.
+// nothing is written after it, and no temporary is left. Small entries are
+// written many at a time, so one that fills the disk among many must stop
+// the run just the same, with those after it already under way.
 TEST(UnpackerFault, DiskFullStopsTheRunAndKeepsTheOlderFile) {
-    ScratchDir scratch;
-    ASSERT_TRUE(make_dir(scratch.path("a")));
-    ASSERT_TRUE(write_file(scratch.path("a/big"), "from an earlier run"));
-    ASSERT_TRUE(write_file(scratch.path("a.pak"),
-                           make_pak({{"first", "fits"}, {"big", std::string(1 << 20, 'b')}, {"after", "z"}})));
+    struct Case {
+        const char* what;
+        size_t around;  // entries before and after the one that fills the disk
+        size_t big;
+        uint64_t limit;
+    };
+    for (const Case& c : {Case{"a large entry", 1, size_t{1} << 20, uint64_t{64} * 1024},
+                          Case{"a small entry among many", 100, size_t{16} * 1024, uint64_t{8} * 1024}}) {
+        ScratchDir scratch;
+        ASSERT_TRUE(make_dir(scratch.path("a")));
+        ASSERT_TRUE(write_file(scratch.path("a/big"), "from an earlier run"));
+        std::vector<PakItem> items;
+        std::vector<std::string> kept{"big"};
+        for (size_t i = 0; i < c.around; ++i) {
+            items.push_back({"first" + std::to_string(i), "fits"});
+            kept.push_back(items.back().name);
+        }
+        items.push_back({"big", std::string(c.big, 'b')});
+        for (size_t i = 0; i < c.around; ++i) items.push_back({"after" + std::to_string(i), "z"});
+        ASSERT_TRUE(write_file(scratch.path("a.pak"), make_pak(items)));
 
-    const ProcessResult run =
-        run_program_with_file_size_limit(UNPACKER_PATH, {scratch.path("a.pak")}, "\n", uint64_t{64} * 1024);
+        const ProcessResult run =
+            run_program_with_file_size_limit(UNPACKER_PATH, {scratch.path("a.pak")}, "\n", c.limit);
 
-    EXPECT_EQ(run.exit_status, 1);
-    EXPECT_EQ(run.output, "files: 3\n00000320 - 00000323: first ...done.\n"
-                          "00000324 - 00100323: big ...\nfile write error.\n" + kPress);
-    EXPECT_EQ(list_names(scratch.path("a")), (std::vector<std::string>{"big", "first"}));
-    EXPECT_EQ(read_file(scratch.path("a/first")), "fits");
-    EXPECT_EQ(read_file(scratch.path("a/big")), "from an earlier run");
+        EXPECT_EQ(run.exit_status, 1) << c.what;
+        // Every line up to the one that fills the disk, and nothing after.
+        std::string expected = "files: " + std::to_string(items.size()) + "\n";
+        size_t offset = 8 + 264 * items.size();
+        for (const PakItem& item : items) {
+            char range[32];
+            std::snprintf(range, sizeof range, "%.8zX - %.8zX: ", offset, offset + item.data.size() - 1);
+            expected += range + item.name + " ...";
+            if (item.name == "big") break;
+            expected += "done.\n";
+            offset += item.data.size();
+        }
+        expected += "\nfile write error.\n";
+        expected += kPress;
+        EXPECT_EQ(run.output, expected) << c.what;
+        std::sort(kept.begin(), kept.end());
+        EXPECT_EQ(list_names(scratch.path("a")), kept) << c.what;
+        EXPECT_EQ(read_file(scratch.path("a/first0")), "fits") << c.what;
+        EXPECT_EQ(read_file(scratch.path("a/big")), "from an earlier run") << c.what;
+    }
 }
 
 // A directory standing at an entry's name is not replaced: the run stops at
