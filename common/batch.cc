@@ -36,18 +36,17 @@ OutputBatch::~OutputBatch() { batch_queue_release(*this); }
 void batch_start(OutputBatch& batch, const DirectoryHandle& directory, const char* temp_prefix) {
     batch.directory = &directory;
     batch.temp_prefix = temp_prefix;
-    batch.bytes.clear();
     batch.files.clear();
     batch.results.clear();
 }
 
 bool batch_add(OutputBatch& batch, const std::string& name, const char* data, size_t size) {
-    if (batch.files.size() >= kBatchFiles || batch.bytes.size() + size > kBatchBytes) return false;
-    if (batch.bytes.capacity() < kBatchBytes) batch.bytes.reserve(kBatchBytes);
-    const size_t offset = batch.bytes.size();
-    batch.bytes.resize(offset + size);
-    if (size > 0) std::memcpy(batch.bytes.data() + offset, data, size);
-    batch.files.push_back(BatchedFile{offset, size, name});
+    const size_t used = batch.files.empty() ? 0 : batch.files.back().offset + batch.files.back().size;
+    if (batch.files.size() >= kBatchFiles || used + size > kBatchBytes) return false;
+    // Sized once: no file's room is cleared again before its bytes are copied in.
+    if (batch.bytes.size() < kBatchBytes) batch.bytes.resize(kBatchBytes);
+    if (size > 0) std::memcpy(batch.bytes.data() + used, data, size);
+    batch.files.push_back(BatchedFile{used, size, name});
     return true;
 }
 
@@ -62,7 +61,6 @@ void batch_run(OutputBatch& batch) {
         batch.results[i] = write_plainly(batch, batch.files[i]);
         if (batch.results[i] != BatchResult::written) break;
     }
-    batch.bytes.clear();
     batch.files.clear();
 }
 

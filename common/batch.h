@@ -35,7 +35,7 @@ struct OutputBatch {
 
     const DirectoryHandle* directory = nullptr;
     const char* temp_prefix = "";
-    std::vector<char> bytes;          // the waiting files' bytes, one after another
+    std::vector<char> bytes;          // room for the waiting files' bytes, one after another
     std::vector<BatchedFile> files;   // in the order they were added
     std::vector<BatchResult> results; // one per file after batch_run
     void* queue = nullptr;            // the system's queue, set up at the first run
