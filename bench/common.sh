@@ -24,16 +24,32 @@ ensure_release() {
   cmake --build "$top/build/release" -j "$(nproc)" >/dev/null
 }
 
-# hyperfine with $runs timed runs of each command, its summary on standard
-# error and its results in the JSON file $1. Commands and their --prepare
-# steps run in bash, so they can call functions this script exports.
+# Times the commands with hyperfine in $runs rounds, each round one run of
+# every command in turn: a shared machine's speed drifts over a bench, and
+# taking turns lets the drift fall on every tool alike rather than on
+# whichever ran during a slow spell. The times of all rounds go to the JSON
+# file $1. Commands and their --prepare steps run in bash, so they can call
+# functions this script exports.
 time_commands() {
-  local json=$1; shift
-  hyperfine --runs "$runs" --shell=bash --style basic --export-json "$json" "$@" >&2
+  local json=$1 round; shift
+  for round in $(seq "$runs"); do
+    hyperfine --runs 1 --shell=bash --style none --export-json "$json.$round" "$@" >&2
+  done
+  python3 - "$json" "$runs" <<'PY'
+import json, statistics, sys
+path, rounds = sys.argv[1], int(sys.argv[2])
+times = {}
+for round in range(1, rounds + 1):
+    for result in json.load(open(f"{path}.{round}"))["results"]:
+        times.setdefault(result["command"], []).extend(result["times"])
+results = [{"command": c, "times": t, "median": statistics.median(t)} for c, t in times.items()]
+json.dump({"results": results}, open(path, "w"))
+PY
+  for round in $(seq "$runs"); do rm -f "$json.$round"; done
 }
 
 # The median wall time, in seconds, of the command named $2 (its
-# --command-name) in hyperfine's JSON file $1.
+# --command-name) in the JSON file $1 that time_commands wrote.
 median_of() {
   python3 - "$1" "$2" <<'PY'
 import json, sys
