@@ -22,30 +22,29 @@ EntryKind kind_of_mode(mode_t mode) {
     return EntryKind::other;
 }
 
-// Fills in kind and is_link from the directory entry's type, asking the file
+// Tells kind and is_link from the directory entry's type, asking the file
 // system only for links (to learn what they lead to) and unknown types.
-bool classify_entry(int directory_fd, const dirent& raw, DirEntry& entry) {
-    entry.is_link = false;
+bool classify_entry(int directory_fd, const dirent& raw, EntryKind& kind, bool& is_link) {
+    is_link = false;
     switch (raw.d_type) {
-        case DT_REG: entry.kind = EntryKind::regular; return true;
-        case DT_DIR: entry.kind = EntryKind::directory; return true;
+        case DT_REG: kind = EntryKind::regular; return true;
+        case DT_DIR: kind = EntryKind::directory; return true;
         case DT_LNK: break;
         case DT_UNKNOWN: {
             struct stat own;
             if (fstatat(directory_fd, raw.d_name, &own, AT_SYMLINK_NOFOLLOW) != 0) return false;
             if (!S_ISLNK(own.st_mode)) {
-                entry.kind = kind_of_mode(own.st_mode);
+                kind = kind_of_mode(own.st_mode);
                 return true;
             }
             break;
         }
-        default: entry.kind = EntryKind::other; return true;
+        default: kind = EntryKind::other; return true;
     }
-    entry.is_link = true;
+    is_link = true;
     struct stat target;
     // A dangling link leads nowhere: not a file the walk could read.
-    entry.kind = fstatat(directory_fd, raw.d_name, &target, 0) == 0 ? kind_of_mode(target.st_mode)
-                                                                    : EntryKind::other;
+    kind = fstatat(directory_fd, raw.d_name, &target, 0) == 0 ? kind_of_mode(target.st_mode) : EntryKind::other;
     return true;
 }
 
@@ -138,8 +137,9 @@ OsStatus open_subdirectory(DirectoryHandle& child, const DirectoryHandle& parent
     return child.fd >= 0 ? os_ok() : os_failure(errno);
 }
 
-OsStatus list_directory(const DirectoryHandle& directory, std::vector<DirEntry>& entries) {
-    entries.clear();
+OsStatus list_directory(const DirectoryHandle& directory, DirListing& listing) {
+    listing.names.clear();
+    listing.entries.clear();
     // The stream gets a descriptor of its own; the handle stays open for the
     // work inside the directory.
     const int stream_fd = directory.fd < 0 ? -1 : dup(directory.fd);
@@ -161,12 +161,17 @@ OsStatus list_directory(const DirectoryHandle& directory, std::vector<DirEntry>&
         }
         const std::string_view name = raw->d_name;
         if (name == "." || name == "..") continue;
-        DirEntry entry{std::string(name), EntryKind::other, false};
+        EntryKind kind = EntryKind::other;
+        bool is_link = false;
         // An entry that vanished since readdir is simply not there any more.
-        if (classify_entry(stream_fd, *raw, entry)) entries.push_back(std::move(entry));
+        if (!classify_entry(stream_fd, *raw, kind, is_link)) continue;
+        if (!add_listed_entry(listing, name, kind, is_link)) {
+            error = EOVERFLOW;
+            break;
+        }
     }
     closedir(stream);
-    std::sort(entries.begin(), entries.end(), listing_order);
+    sort_listing(listing);
     return error == 0 ? os_ok() : os_failure(error);
 }
 

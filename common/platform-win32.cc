@@ -202,8 +202,9 @@ OsStatus open_subdirectory(DirectoryHandle& child, const DirectoryHandle& parent
 
 // Every name in the directory, each converted exactly; the search runs on
 // the \\?\ path, so names are listed as stored, whatever they hold.
-OsStatus list_directory(const DirectoryHandle& directory, std::vector<DirEntry>& entries) {
-    entries.clear();
+OsStatus list_directory(const DirectoryHandle& directory, DirListing& listing) {
+    listing.names.clear();
+    listing.entries.clear();
     if (!directory.is_open()) return os_failure(ERROR_INVALID_HANDLE);
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileExW(wide_child_path(directory.path, L"*").c_str(), FindExInfoBasic, &found,
@@ -216,19 +217,22 @@ OsStatus list_directory(const DirectoryHandle& directory, std::vector<DirEntry>&
     do {
         const std::wstring_view name = found.cFileName;
         if (name == L"." || name == L"..") continue;
-        DirEntry entry{utf8_from_utf16(name), EntryKind::regular,
-                       is_link_attribute(found.dwFileAttributes, found.dwReserved0)};
+        EntryKind kind = EntryKind::regular;
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-            entry.kind = EntryKind::directory;
+            kind = EntryKind::directory;
         else if ((found.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) != 0)
-            entry.kind = EntryKind::other;
-        entries.push_back(std::move(entry));
+            kind = EntryKind::other;
+        if (!add_listed_entry(listing, utf8_from_utf16(name), kind,
+                              is_link_attribute(found.dwFileAttributes, found.dwReserved0))) {
+            SetLastError(ERROR_BUFFER_OVERFLOW);
+            break;
+        }
     } while (FindNextFileW(search, &found) != 0);
     const DWORD error = GetLastError();
     FindClose(search);
     // NTFS returns names roughly in this order, FAT and Wine in creation or
     // host order: sorting makes the walk's report the same everywhere.
-    std::sort(entries.begin(), entries.end(), listing_order);
+    sort_listing(listing);
     return error == ERROR_NO_MORE_FILES ? os_ok() : os_failure(static_cast<int>(error));
 }
 

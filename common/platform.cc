@@ -14,15 +14,33 @@ char fold_case(char c) {
 
 }  // namespace
 
-bool listing_order(const DirEntry& a, const DirEntry& b) {
-    const size_t common = std::min(a.name.size(), b.name.size());
+bool listing_order(std::string_view a, std::string_view b) {
+    const size_t common = std::min(a.size(), b.size());
     for (size_t i = 0; i < common; ++i) {
-        const auto x = static_cast<unsigned char>(fold_case(a.name[i]));
-        const auto y = static_cast<unsigned char>(fold_case(b.name[i]));
+        const auto x = static_cast<unsigned char>(fold_case(a[i]));
+        const auto y = static_cast<unsigned char>(fold_case(b[i]));
         if (x != y) return x < y;
     }
-    if (a.name.size() != b.name.size()) return a.name.size() < b.name.size();
-    return a.name < b.name;
+    if (a.size() != b.size()) return a.size() < b.size();
+    return a < b;
+}
+
+std::string_view entry_name(const DirListing& listing, const DirEntry& entry) {
+    return std::string_view(listing.names).substr(entry.name_offset, entry.name_size);
+}
+
+bool add_listed_entry(DirListing& listing, std::string_view name, EntryKind kind, bool is_link) {
+    if (name.size() > UINT16_MAX || listing.names.size() + name.size() > UINT32_MAX) return false;
+    listing.entries.push_back(DirEntry{static_cast<uint32_t>(listing.names.size()),
+                                       static_cast<uint16_t>(name.size()), kind, is_link});
+    listing.names += name;
+    return true;
+}
+
+void sort_listing(DirListing& listing) {
+    std::sort(listing.entries.begin(), listing.entries.end(), [&](const DirEntry& a, const DirEntry& b) {
+        return listing_order(entry_name(listing, a), entry_name(listing, b));
+    });
 }
 
 std::string temporary_name(const char* prefix) {

@@ -1,6 +1,7 @@
 #include "scrambler/walk_tree.h"
 
-#include <vector>
+#include <string>
+#include <string_view>
 
 #include "common/platform.h"
 #include "common/wildcard.h"
@@ -16,7 +17,7 @@ constexpr int64_t kLongWorkBytes = int64_t{64} * 1024;
 
 // Names already carrying the copies' prefix, in any letter case, are copies
 // (or their temporaries) and never sources.
-bool is_scrambled_name(const std::string& name) {
+bool is_scrambled_name(std::string_view name) {
     if (name.size() < 3) return false;
     return name[0] == '_' && (name[1] == 'o' || name[1] == 'O') && name[2] == '_';
 }
@@ -24,15 +25,16 @@ bool is_scrambled_name(const std::string& name) {
 // One file: its name, the copy, then the result word on the same line. The
 // source is opened through the directory's handle, and a name the listing
 // saw as no link is never followed, should a link appear there since.
-bool scramble_listed_file(const DirectoryHandle& directory, const DirEntry& entry, Console& console) {
-    console_print(console, "%s ...", name_for_console(entry.name).c_str());
+bool scramble_listed_file(const DirectoryHandle& directory, const std::string& name, const DirEntry& entry,
+                          Console& console) {
+    console_print(console, "%s ...", name_for_console(name).c_str());
     InputFile source;
     // A FIFO, socket or device is never opened: reading one could block.
-    bool done = entry.kind == EntryKind::regular && open_input_file_at(source, directory, entry.name, entry.is_link);
+    bool done = entry.kind == EntryKind::regular && open_input_file_at(source, directory, name, entry.is_link);
     // Shown before long work even on a pipe, so `scrambler dir | tee log`
     // tells which file is being copied.
     if (done && source.size > kLongWorkBytes) console_flush(console);
-    done = done && scramble_into(source, directory, "_o_" + entry.name) == 0;
+    done = done && scramble_into(source, directory, "_o_" + name) == 0;
     console_print(console, done ? "done.\n" : "error.\n");
     return done;
 }
@@ -40,23 +42,25 @@ bool scramble_listed_file(const DirectoryHandle& directory, const DirEntry& entr
 // The directory's own files first, then each subdirectory's whole subtree.
 // One listing, read whole before anything is written, serves both passes.
 bool walk_directory(const DirectoryHandle& directory, const std::string& pattern, Console& console) {
-    std::vector<DirEntry> entries;
-    if (!list_directory(directory, entries)) return false;
+    DirListing listing;
+    if (!list_directory(directory, listing)) return false;
     bool all_done = true;
-    for (const DirEntry& entry : entries) {
-        if (entry.kind == EntryKind::directory || is_scrambled_name(entry.name)) continue;
-        if (!match_wildcard(pattern, entry.name)) continue;
-        if (!scramble_listed_file(directory, entry, console)) all_done = false;
+    for (const DirEntry& entry : listing.entries) {
+        const std::string_view name = entry_name(listing, entry);
+        if (entry.kind == EntryKind::directory || is_scrambled_name(name)) continue;
+        if (!match_wildcard(pattern, name)) continue;
+        if (!scramble_listed_file(directory, std::string(name), entry, console)) all_done = false;
     }
-    for (const DirEntry& entry : entries) {
+    for (const DirEntry& entry : listing.entries) {
         // Links and junctions are not walked: they could loop or leave the tree.
         if (entry.kind != EntryKind::directory || entry.is_link) continue;
-        if (g_walk_hook != nullptr) g_walk_hook(entry.name);
+        const std::string name(entry_name(listing, entry));
+        if (g_walk_hook != nullptr) g_walk_hook(name);
         DirectoryHandle subdirectory;
         // One that cannot be opened now (swapped for a link, removed, or
         // past the system's limit on open handles) is passed over, and the
         // run does not end as if all was done.
-        if (!open_subdirectory(subdirectory, directory, entry.name) ||
+        if (!open_subdirectory(subdirectory, directory, name) ||
             !walk_directory(subdirectory, pattern, console))
             all_done = false;
     }

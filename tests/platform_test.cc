@@ -30,7 +30,7 @@ TEST(ListDirectory, ListsEverythingInAStableOrder) {
     ASSERT_TRUE(make_dir(dir.path("d.txt")));
     DirectoryHandle handle;
     ASSERT_TRUE(open_directory(handle, dir.root));
-    std::vector<DirEntry> entries;
+    DirListing entries;
     ASSERT_TRUE(list_directory(handle, entries));
 #ifdef _WIN32
     // Names differing only in letter case are one file there: writing
@@ -39,8 +39,8 @@ TEST(ListDirectory, ListsEverythingInAStableOrder) {
 #else
     EXPECT_EQ(names_of(entries), (std::vector<std::string>{"a.txt", "B.txt", "b.TXT", "c.bin", "d.txt"}));
 #endif
-    for (const DirEntry& entry : entries)
-        EXPECT_EQ(entry.kind, entry.name == "d.txt" ? EntryKind::directory : EntryKind::regular);
+    for (const DirEntry& entry : entries.entries)
+        EXPECT_EQ(entry.kind, entry_name(entries, entry) == "d.txt" ? EntryKind::directory : EntryKind::regular);
     DirectoryHandle missing;
     const OsStatus opened = open_directory(missing, dir.path("missing"));
     EXPECT_FALSE(opened);

@@ -176,7 +176,7 @@ TEST(Win32Probe, PathsMeanWhatTheyMeanToWindows) {
     // The drive alone is its current folder, not its root.
     DirectoryHandle directory;
     ASSERT_TRUE(open_directory(directory, drive));
-    std::vector<DirEntry> entries;
+    DirListing entries;
     ASSERT_TRUE(list_directory(directory, entries));
     EXPECT_EQ(names_of(entries), (std::vector<std::string>{"file.txt", "sub"}));
 }

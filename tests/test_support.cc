@@ -99,10 +99,10 @@ std::string scrambled(const std::string& bytes) {
     return out;
 }
 
-std::vector<std::string> names_of(const std::vector<DirEntry>& entries) {
+std::vector<std::string> names_of(const DirListing& listing) {
     std::vector<std::string> names;
-    names.reserve(entries.size());
-    for (const DirEntry& entry : entries) names.push_back(entry.name);
+    names.reserve(listing.entries.size());
+    for (const DirEntry& entry : listing.entries) names.emplace_back(entry_name(listing, entry));
     return names;
 }
 

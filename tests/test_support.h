@@ -49,7 +49,7 @@ struct CapturedConsole {
 std::string scrambled(const std::string& bytes);
 
 // The names of listed entries, in the listing's order.
-std::vector<std::string> names_of(const std::vector<DirEntry>& entries);
+std::vector<std::string> names_of(const DirListing& listing);
 
 // Bytes that differ from their neighbours all along, so a shifted or
 // repeated block cannot pass for the right one.

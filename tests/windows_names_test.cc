@@ -230,7 +230,7 @@ TEST(Win32Names, ADriveAloneIsItsCurrentFolder) {
     ASSERT_NE(SetCurrentDirectoryW(wide_of(scratch.dir.root).c_str()), 0);
     // Checked first, so that a fault here cannot walk a whole drive below.
     DirectoryHandle directory;
-    std::vector<DirEntry> entries;
+    DirListing entries;
     ASSERT_TRUE(open_directory(directory, drive) && list_directory(directory, entries));
     ASSERT_EQ(names_of(entries), std::vector<std::string>{"a.txt"});
     const ProcessResult run = scramble(drive);
