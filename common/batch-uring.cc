@@ -115,11 +115,13 @@ void prepare_step(QueueRun& run, size_t step, size_t slices) {
 }
 
 // Hands the queued entries to the kernel. False when the queue itself
-// failed.
+// failed or took none (short of resources, say): the run is then given up
+// rather than tried again and again.
 bool submit(QueueRun& run) {
     while (io_uring_sq_ready(&run.ring) > 0) {
         const int submitted = io_uring_submit(&run.ring);
-        if (submitted < 0 && submitted != -EINTR && submitted != -EAGAIN) return false;
+        if (submitted == -EINTR) continue;
+        if (submitted <= 0) return false;
     }
     return true;
 }

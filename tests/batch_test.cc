@@ -21,6 +21,7 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
 #endif
 
 namespace {
@@ -106,34 +107,37 @@ TEST(Batch, TakesNoMoreThanItsLimits) {
 }
 
 #ifdef __linux__
-// In a child whose system calls io_uring_setup refuses, as a seccomp profile
-// of a container can, the batch must notice at run time and keep every
-// promise through plain calls.
+// In a child whose system calls refuse io_uring, as a seccomp profile of a
+// container can, the batch must notice at run time and keep every promise
+// through plain calls: whether the queue cannot be set up at all, or is
+// set up and then refuses its first work.
 TEST(Batch, FallsBackToPlainCallsWhenTheSystemRefusesItsQueue) {
-    for (const Case& c : kCases) {
-        const ScratchDir scratch;
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            sock_filter refuse[] = {
-                BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-                BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_io_uring_setup, 0, 1),
-                BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (ENOSYS & SECCOMP_RET_DATA)),
-                BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-            };
-            const sock_fprog program{static_cast<unsigned short>(std::size(refuse)), refuse};
-            if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
-                prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
-                _exit(3);
-            bool refused = false;
-            const bool held = batch_writes_in_order(scratch.path("out"), c.count, c.blocked, &refused);
-            _exit(!held ? 1 : !refused ? 2 : 0);
+    for (const long refused_call : {long{SYS_io_uring_setup}, long{SYS_io_uring_enter}}) {
+        for (const Case& c : kCases) {
+            const ScratchDir scratch;
+            const pid_t child = fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                sock_filter refuse[] = {
+                    BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+                    BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<uint32_t>(refused_call), 0, 1),
+                    BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (ENOSYS & SECCOMP_RET_DATA)),
+                    BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+                };
+                const sock_fprog program{static_cast<unsigned short>(std::size(refuse)), refuse};
+                if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+                    prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+                    _exit(3);
+                bool refused = false;
+                const bool held = batch_writes_in_order(scratch.path("out"), c.count, c.blocked, &refused);
+                _exit(!held ? 1 : !refused ? 2 : 0);
+            }
+            int status = 0;
+            ASSERT_EQ(waitpid(child, &status, 0), child);
+            ASSERT_TRUE(WIFEXITED(status)) << c.what;
+            // 2: the queue was not refused, so the plain calls were not what wrote.
+            EXPECT_EQ(WEXITSTATUS(status), 0) << c.what << ", refused call " << refused_call;
         }
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFEXITED(status)) << c.what;
-        // 2: the queue was not refused, so the plain calls were not what wrote.
-        EXPECT_EQ(WEXITSTATUS(status), 0) << c.what;
     }
 }
 #endif
