@@ -49,6 +49,14 @@ TEST(RunUnpacker, EmptyDirectoryStillCreatesTheOutputDirectory) {
         EXPECT_EQ(run.status, 0);
         EXPECT_TRUE(list_names(scratch.path("a")).empty());
     }
+    // A file standing where the output directory should be made: with no
+    // entry to fail on it, the run still ends as an error, not a success.
+    ScratchDir scratch;
+    ASSERT_TRUE(write_file(scratch.path("a"), "in the way"));
+    DriverRun run = unpack_bytes(scratch, pak_header(0));
+    EXPECT_EQ(run.output, "files: 0\n\nfile open error.\npress enter key.\n");
+    EXPECT_EQ(run.status, kUnpackFailed);
+    EXPECT_EQ(read_file(scratch.path("a")), "in the way");
 }
 
 TEST(RunUnpacker, LaterDuplicatesAndRerunsOverwrite) {

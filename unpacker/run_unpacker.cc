@@ -102,7 +102,10 @@ int run_unpacker(int argc, char** argv, Console& console) {
     // up as the first entry failing to open.
     create_directory(output_path);
     DirectoryHandle output;
-    open_directory(output, output_path);
+    // With no entries to fail on it, a directory that could not be made
+    // must still end the run as an error rather than as a success.
+    if (!open_directory(output, output_path) && directory.count == 0)
+        return end_after_failure(console, ExtractResult::open_failed);
     ArchiveWindow window;
     // Small entries wait here and are written many at a time; each one's
     // line is printed, in order, once its result is known.
