@@ -79,8 +79,7 @@ int create_named_temporary(int directory_fd, const char* temp_prefix, mode_t per
 // the named temporary serves.
 int open_anonymous(int directory_fd, mode_t permissions) {
 #if defined(__linux__) && defined(O_TMPFILE)
-    static const bool proc_links = access("/proc/self/fd", X_OK) == 0;
-    if (proc_links && !g_named_temporaries_only)
+    if (safe_output_takes_unnamed_files())
         return openat(directory_fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, permissions);
 #else
     (void)directory_fd;
