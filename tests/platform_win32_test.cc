@@ -417,12 +417,7 @@ TEST(Win32Links, NoLinkIsFollowedAtTheTimeOfUse) {
     for (const Case& c : cases) {
         WideScratch tree;
         ScratchDir outside;
-        ASSERT_TRUE(write_file(outside.path("o.bmp"), "outside"));
-        ASSERT_TRUE(make_dir(outside.path("c")));
-        ASSERT_TRUE(write_file(outside.path("c\\o.bmp"), "outside"));
-        ASSERT_TRUE(make_dir(tree.path("b")));
-        ASSERT_TRUE(make_dir(tree.path("b\\c")));
-        ASSERT_TRUE(write_file(tree.path("b\\c\\c.bmp"), "c"));
+        ASSERT_TRUE(make_link_swap_scene(tree.dir.root, outside.root));
         if (!make_link(tree.path("probe"), outside.root, true)) GTEST_SKIP() << "no junctions or links here";
         remove_link(tree.path("probe"), true);
         g_swap_when = c.swap_when;

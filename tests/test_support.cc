@@ -80,6 +80,13 @@ bool make_dir(const std::string& path) {
     return fs::create_directory(path, error);
 }
 
+bool make_link_swap_scene(const std::string& tree, const std::string& outside) {
+    const auto in = [](const std::string& folder, const char* name) { return join_path(folder, name); };
+    return write_file(in(outside, "o.bmp"), "outside") && make_dir(in(outside, "c")) &&
+           write_file(in(in(outside, "c"), "o.bmp"), "outside") && make_dir(in(tree, "b")) &&
+           make_dir(in(in(tree, "b"), "c")) && write_file(in(in(in(tree, "b"), "c"), "c.bmp"), "c");
+}
+
 std::vector<std::string> list_names(const std::string& directory) {
     std::vector<std::string> names;
     std::error_code error;

@@ -48,6 +48,11 @@ struct CapturedConsole {
 // key byte fails every test that compares a copy.
 std::string scrambled(const std::string& bytes);
 
+// The scene of the tests that swap a folder for a link mid-walk: `tree`/b
+// holding c/c.bmp, and `outside` holding o.bmp and c/o.bmp, which no walk of
+// `tree` may ever read or write.
+bool make_link_swap_scene(const std::string& tree, const std::string& outside);
+
 // The names of listed entries, in the listing's order.
 std::vector<std::string> names_of(const DirListing& listing);
 

@@ -115,12 +115,7 @@ TEST(WalkTree, AFolderSwappedForALinkNeverLeadsOutOfTheTree) {
     for (const Case& c : cases) {
         ScratchDir dir;
         ScratchDir outside;
-        ASSERT_TRUE(write_file(outside.path("o.bmp"), "outside"));
-        ASSERT_TRUE(make_dir(outside.path("c")));
-        ASSERT_TRUE(write_file(outside.path("c/o.bmp"), "outside"));
-        ASSERT_TRUE(make_dir(dir.path("b")));
-        ASSERT_TRUE(make_dir(dir.path("b/c")));
-        ASSERT_TRUE(write_file(dir.path("b/c/c.bmp"), "c"));
+        ASSERT_TRUE(make_link_swap_scene(dir.root, outside.root));
         g_swap_when = c.swap_when;
         g_swap_folder = dir.path("b");
         g_outside = outside.root;
