@@ -21,7 +21,8 @@ add_link_options(-fstack-protector-strong)
 add_compile_options("$<$<AND:$<COMPILE_LANGUAGE:CXX>,$<NOT:$<CONFIG:Debug>>>:-ffile-prefix-map=${PROJECT_SOURCE_DIR}/=>")
 
 if(WIN32)
-  set(pe_flags --dynamicbase --nxcompat)
+  # No link time in the PE header either, so two builds of one commit match.
+  set(pe_flags --dynamicbase --nxcompat --no-insert-timestamp)
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     list(APPEND pe_flags --high-entropy-va)
   endif()
