@@ -43,6 +43,6 @@ endif()
 # Fortification needs optimization (glibc warns without it) and stays out of
 # the fuzz build, whose sanitizers check those calls themselves.
 if(NOT ASSETTOOLS_FUZZ)
-  add_compile_options("$<$<AND:$<COMPILE_LANGUAGE:CXX>,$<NOT:$<CONFIG:Debug>>>:-U_FORTIFY_SOURCE;-D_FORTIFY_SOURCE=2>")
+  add_compile_options("$<$<AND:$<COMPILE_LANGUAGE:CXX>,$<CONFIG:Release,RelWithDebInfo,MinSizeRel>>:-U_FORTIFY_SOURCE;-D_FORTIFY_SOURCE=2>")
 endif()
 add_link_options(LINKER:-z,relro LINKER:-z,now)
