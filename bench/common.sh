@@ -14,13 +14,14 @@ read_bench_arguments() {
   runs=${1:-$default_runs}
 }
 
-# Builds the optimized programs; the build itself knows what is out of date,
-# CMake files included, and does nothing when all is current.
+# Builds the optimized programs with the floor programs and the payload
+# writer beside them (the release build turns those on only here); the build
+# itself knows what is out of date, CMake files included.
 ensure_release() {
   local top=$1
   command -v hyperfine >/dev/null || { echo "the benches time with hyperfine: apt-get install hyperfine" >&2; exit 1; }
   [ -x /usr/bin/time ] || { echo "the benches read peak memory with GNU time: apt-get install time" >&2; exit 1; }
-  [ -f "$top/build/release/CMakeCache.txt" ] || (cd "$top" && cmake --preset release >/dev/null)
+  (cd "$top" && cmake --preset release -DASSETTOOLS_BUILD_BENCH=ON >/dev/null)
   cmake --build "$top/build/release" -j "$(nproc)" >/dev/null
 }
 

@@ -1,8 +1,9 @@
 # What an install holds, and the release packages made from it by `cpack`
 # (or `cpack --preset`, see CMakePresets.json) into build/packages: for
-# Windows a ZIP of the programs with README.txt and LICENSE beside them, for
-# Linux a .tar.gz and a .deb with the man pages and the documents Debian
-# asks for. Every document is made here from its one source in the tree.
+# Windows a ZIP of the programs with a user's README.txt, LICENSE.txt and
+# the changelog beside them, all with Windows line ends; for Linux a .tar.gz
+# and a .deb with the man pages and the documents Debian asks for. Every
+# document is made here from its one source in the tree.
 set(CPACK_PACKAGE_NAME assettools)
 set(CPACK_PACKAGE_VENDOR "the assettools authors")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
@@ -12,10 +13,40 @@ set(CPACK_STRIP_FILES ON)
 set(ASSETTOOLS_MAINTAINER "the assettools authors <maintainers@users.noreply.c-seed-f00d6c7e.example>"
     CACHE STRING "Maintainer of the Debian package, with a contact address")
 
+# packaging/changelog is in Debian's format; its newest entry names the
+# version being built and gives the man pages their date.
+set(changelog ${PROJECT_SOURCE_DIR}/packaging/changelog)
+file(STRINGS ${changelog} changelog_top LIMIT_COUNT 1)
+if(NOT changelog_top MATCHES "^assettools \\(${PROJECT_VERSION}\\) ")
+  message(WARNING "packaging/changelog has no entry for ${PROJECT_VERSION} at the top: add one before packaging")
+endif()
+# The man pages' date, as YYYY-MM-DD, from the newest entry's trailer line.
+file(STRINGS ${changelog} changelog_trailer REGEX "^ -- " LIMIT_COUNT 1)
+if(NOT changelog_trailer MATCHES ", ([0-9]+) ([A-Z][a-z][a-z]) ([0-9][0-9][0-9][0-9]) ")
+  message(FATAL_ERROR "packaging/changelog: the newest entry's trailer has no date as Debian writes it")
+endif()
+set(months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
+list(FIND months ${CMAKE_MATCH_2} month)
+math(EXPR month "${month} + 1")
+set(day ${CMAKE_MATCH_1})
+set(year ${CMAKE_MATCH_3})
+foreach(part month day)
+  string(LENGTH ${${part}} digits)
+  if(digits EQUAL 1)
+    set(${part} 0${${part}})
+  endif()
+endforeach()
+set(ASSETTOOLS_DATE ${year}-${month}-${day})
+
 if(WIN32)
-  # A bare Windows opens .txt files, with Notepad, and wants CRLF line ends.
-  configure_file(${PROJECT_SOURCE_DIR}/README.md ${PROJECT_BINARY_DIR}/README.txt @ONLY NEWLINE_STYLE CRLF)
-  install(FILES ${PROJECT_BINARY_DIR}/README.txt ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
+  # A bare Windows opens .txt files with Notepad and shows them with `type`,
+  # both reading the ANSI code page: plain ASCII with CRLF line ends.
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/README.txt.in ${PROJECT_BINARY_DIR}/README.txt
+                 @ONLY NEWLINE_STYLE CRLF)
+  configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_BINARY_DIR}/LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
+  configure_file(${changelog} ${PROJECT_BINARY_DIR}/changelog.txt @ONLY NEWLINE_STYLE CRLF)
+  install(FILES ${PROJECT_BINARY_DIR}/README.txt ${PROJECT_BINARY_DIR}/LICENSE.txt ${PROJECT_BINARY_DIR}/changelog.txt
+          DESTINATION .)
 
   set(CPACK_GENERATOR ZIP)
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
@@ -41,20 +72,15 @@ function(assettools_gzip source compressed)
   set(compressed_docs ${compressed_docs} ${compressed} PARENT_SCOPE)
 endfunction()
 
-file(GLOB man_pages CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/man/*.1)
+# The man pages get the project's version and the changelog's date.
+file(GLOB man_pages CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/man/*.1.in)
 foreach(page ${man_pages})
-  get_filename_component(name ${page} NAME)
-  assettools_gzip(${page} ${doc_build}/${name}.gz)
+  get_filename_component(name ${page} NAME_WLE)
+  configure_file(${page} ${PROJECT_BINARY_DIR}/man/${name} @ONLY)
+  assettools_gzip(${PROJECT_BINARY_DIR}/man/${name} ${doc_build}/${name}.gz)
   install(FILES ${doc_build}/${name}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()
 
-# packaging/changelog is in Debian's format; its newest entry names the
-# version being built.
-set(changelog ${PROJECT_SOURCE_DIR}/packaging/changelog)
-file(STRINGS ${changelog} changelog_top LIMIT_COUNT 1)
-if(NOT changelog_top MATCHES "^assettools \\(${PROJECT_VERSION}\\) ")
-  message(WARNING "packaging/changelog has no entry for ${PROJECT_VERSION} at the top: add one before packaging")
-endif()
 assettools_gzip(${changelog} ${doc_build}/changelog.gz)
 add_custom_target(compressed_docs ALL DEPENDS ${compressed_docs})
 
@@ -83,7 +109,20 @@ file(WRITE ${doc_build}/copyright
 
 install(FILES README.md ${doc_build}/copyright ${doc_build}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
+# The installed programs lose the compilers' .comment notes too, as in
+# Debian's own packages; this runs after CPack's strip, which keeps them.
+if(CMAKE_OBJCOPY)
+  install(CODE "
+    foreach(program scrambler unpacker)
+      execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment
+                              \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/\${program}\"
+                      COMMAND_ERROR_IS_FATAL ANY)
+    endforeach()")
+endif()
+
 set(CPACK_GENERATOR TGZ DEB)
+# The .tar.gz is named for the machines it runs on: assettools-1.0.0-linux-x86_64.
+string(TOLOWER "${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}" CPACK_SYSTEM_NAME)
 set(CPACK_PACKAGE_DESCRIPTION [[
 The scrambler writes, beside every BMP, TGA and TXT file of a directory
 tree, a copy with each byte XORed with a fixed key. The unpacker writes
