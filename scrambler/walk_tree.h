@@ -18,7 +18,8 @@ bool walk_tree(const std::string& directory, const std::string& pattern, Console
 // holds it for all three walks, so it too cannot be swapped between them.
 bool walk_tree(const DirectoryHandle& directory, const std::string& pattern, Console& console);
 
-// For tests: called with a subdirectory's name just before the walk opens
-// it, so a test can change the tree at that moment. Null by default.
+// For tests: called with the name of a subdirectory or of a matching file
+// just before the walk opens it (a file's line already printed), so a test
+// can change the tree or look at the console at that moment. Null by default.
 using WalkHook = void (*)(const std::string& subdirectory_name);
 void set_walk_hook(WalkHook hook);

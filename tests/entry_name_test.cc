@@ -10,7 +10,8 @@ TEST(EntryName, RefusesNamesThatLeaveTheDirectoryOrNameADevice) {
                              "Lpt9.log", "dir/aux", "dir\\Com1.tar.gz", "nul .txt", "prn", "CONIN$", "conout$.log", "COM0", "lpt0.x",
                              // Windows drops a component's last dots and blanks, so these
                              // would name "a", and reserves COM and LPT with superscripts.
-                             "a.", "a ", "a. .", "...", "sub./b", "d /x", "COM\xC2\xB9", "lpt\xC2\xB3.txt", "COM\xB2"}) {
+                             "a.", "a ", "a. .", "...", "sub./b", "d /x", "COM\xC2\xB9", "lpt\xC2\xB3.txt", "COM\xB2",
+                             "COM\xB9", "LPT\xB3"}) {
         EXPECT_TRUE(is_unsafe_entry_name(name)) << name;
     }
 }

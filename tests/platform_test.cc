@@ -9,6 +9,7 @@
 #include "test_support.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -46,6 +47,25 @@ TEST(ListDirectory, ListsEverythingInAStableOrder) {
     EXPECT_FALSE(opened);
     EXPECT_NE(opened.error, 0) << "the cause is kept";
 }
+
+#ifndef _WIN32
+// A read may come back short long before the end, as from a pipe; reading
+// fully goes on to the length asked for or to the end, each piece after the
+// last.
+TEST(ReadInput, FullyGoesOnPastShortReads) {
+    int ends[2];
+    // In packet mode each write is read back alone, so the short read is sure.
+    ASSERT_EQ(pipe2(ends, O_DIRECT), 0);
+    ASSERT_EQ(write(ends[1], "abc", 3), 3);
+    ASSERT_EQ(write(ends[1], "def", 3), 3);
+    close(ends[1]);
+    InputFile input;
+    input.fd = ends[0];
+    char buffer[8] = {};
+    EXPECT_EQ(read_input_fully(input, buffer, sizeof buffer), 6);
+    EXPECT_EQ(std::string(buffer, 6), "abcdef");
+}
+#endif
 
 TEST(ProbePath, TellsDirectoriesFromFilesAndNothing) {
     ScratchDir dir;

@@ -133,13 +133,18 @@ TEST(ScramblerFault, DiskFullKeepsTheEarlierCopyAndLeavesNoTemporary) {
     EXPECT_TRUE(temporaries(list_names(tree.root)).empty()) << run.output;
 }
 
-// A tree 1,100 levels deep reaches far past the system's path length limit.
-// The walk goes down by directory handles, so every level is reached: every
-// copy is made and reported, and no temporary is left at any level.
-TEST(ScramblerFault, TreeDeeperThanThePathLimit) {
+// A tree 3,000 levels deep reaches far past the system's path length limit,
+// and on a 256 KiB stack past what a walk that recursed once a level could
+// reach. The walk goes down by directory handles, so every level is
+// reached: every copy is made and reported, and no temporary is left at any
+// level.
+TEST(ScramblerFault, TreeDeeperThanThePathLimitOnASmallStack) {
     const ScratchInMemory in_memory;
     const ScratchDir scratch;
-    constexpr int kLevels = 1100;
+    constexpr int kLevels = 3000;
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_max < kLevels + 64)
+        GTEST_SKIP() << "the walk holds a handle a level, more than this system lets a process open";
     const std::string level_name = "dddd";
     static_assert(5 * kLevels > PATH_MAX, "the tree must pass the path limit");
     const int root_fd = open(scratch.root.c_str(), O_RDONLY | O_DIRECTORY);
@@ -158,7 +163,8 @@ TEST(ScramblerFault, TreeDeeperThanThePathLimit) {
     ASSERT_GE(fd, 0);
     close(fd);
 
-    const ProcessResult run = run_program(SCRAMBLER_PATH, {scratch.root}, kEnterTwice);
+    const ProcessResult run =
+        run_program_with_limit(SCRAMBLER_PATH, {scratch.root}, kEnterTwice, RLIMIT_STACK, 256 * 1024);
 
     EXPECT_EQ(run.exit_status, 0);
     EXPECT_EQ(static_cast<int>(count_of(run.output, "a.txt ...done.\n")), kLevels);
@@ -208,6 +214,36 @@ TEST(ScramblerFault, DirectoryWithAHundredThousandEntries) {
     EXPECT_EQ(names.size(), kEntries + expected_assets);
     EXPECT_TRUE(temporaries(names).empty());
     EXPECT_EQ(read_file(tree.path("_o_t000000.txt")), scrambled(std::string("t000000.txt", 11)));
+}
+
+// Memory that runs out ends the run with its own message and status 1. A
+// listing of 12 MB of names cannot be held within 20 MiB of address space.
+// AddressSanitizer reserves far more address space than that for itself.
+TEST(ScramblerFault, OutOfMemoryIsReported) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer cannot run under an address-space limit";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    GTEST_SKIP() << "AddressSanitizer cannot run under an address-space limit";
+#endif
+#endif
+    const ScratchInMemory in_memory;
+    const ScratchDir tree;
+    const int directory_fd = open(tree.root.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(directory_fd, 0);
+    for (int i = 0; i < 48000; ++i) {
+        const std::string name = std::to_string(i) + std::string(234, 'n') + ".dat";
+        const int fd = openat(directory_fd, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0) << i;
+        close(fd);
+    }
+    close(directory_fd);
+
+    const ProcessResult run =
+        run_program_with_limit(SCRAMBLER_PATH, {tree.root}, kEnterTwice, RLIMIT_AS, uint64_t{20} << 20);
+
+    EXPECT_EQ(run.output, "press enter to start...\nout of memory.\npress enter key.\n");
+    EXPECT_EQ(run.exit_status, 1);
 }
 
 // Links that loop, or lead out of the tree, must not make the walk go round

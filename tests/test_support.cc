@@ -186,10 +186,10 @@ std::string CapturedConsole::unread_input() { return read_rest(console.in); }
 
 namespace {
 
-// Runs `program` in a child; `file_size_limit` above 0 caps the size of any
-// file the child writes, with SIGXFSZ ignored so that the write fails.
+// Runs `program` in a child; `limit` above 0 caps the child's `resource`
+// (a file size cap with SIGXFSZ ignored, so that the write fails).
 ProcessResult run_child(const std::string& program, const std::vector<std::string>& arguments,
-                        const std::string& typed, uint64_t file_size_limit, bool unprivileged = false) {
+                        const std::string& typed, int resource, uint64_t limit, bool unprivileged = false) {
     ProcessResult result;
     ScratchDir scratch;
     const std::string input_path = scratch.path("stdin");
@@ -203,10 +203,10 @@ ProcessResult run_child(const std::string& program, const std::vector<std::strin
         if (unprivileged && geteuid() == 0 &&
             (setgroups(0, nullptr) != 0 || setgid(kUnprivilegedId) != 0 || setuid(kUnprivilegedId) != 0))
             _exit(126);
-        if (file_size_limit > 0) {
-            std::signal(SIGXFSZ, SIG_IGN);
-            const rlimit cap{static_cast<rlim_t>(file_size_limit), static_cast<rlim_t>(file_size_limit)};
-            if (setrlimit(RLIMIT_FSIZE, &cap) != 0) _exit(126);
+        if (limit > 0) {
+            if (resource == RLIMIT_FSIZE) std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit cap{static_cast<rlim_t>(limit), static_cast<rlim_t>(limit)};
+            if (setrlimit(resource, &cap) != 0) _exit(126);
         }
         std::vector<std::string> storage{program};
         storage.insert(storage.end(), arguments.begin(), arguments.end());
@@ -227,12 +227,12 @@ ProcessResult run_child(const std::string& program, const std::vector<std::strin
 
 ProcessResult run_program(const std::string& program, const std::vector<std::string>& arguments,
                           const std::string& typed) {
-    return run_child(program, arguments, typed, 0);
+    return run_child(program, arguments, typed, RLIMIT_FSIZE, 0);
 }
 
 ProcessResult run_program_unprivileged(const std::string& program, const std::vector<std::string>& arguments,
                                        const std::string& typed) {
-    return run_child(program, arguments, typed, 0, true);
+    return run_child(program, arguments, typed, RLIMIT_FSIZE, 0, true);
 }
 
 void give_to_unprivileged_user(const std::string& path) {
@@ -246,7 +246,12 @@ void give_to_unprivileged_user(const std::string& path) {
 
 ProcessResult run_program_with_file_size_limit(const std::string& program, const std::vector<std::string>& arguments,
                                                const std::string& typed, uint64_t limit) {
-    return run_child(program, arguments, typed, limit);
+    return run_child(program, arguments, typed, RLIMIT_FSIZE, limit);
+}
+
+ProcessResult run_program_with_limit(const std::string& program, const std::vector<std::string>& arguments,
+                                     const std::string& typed, int resource, uint64_t limit) {
+    return run_child(program, arguments, typed, resource, limit);
 }
 
 ScratchInMemory::ScratchInMemory() {

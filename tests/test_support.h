@@ -92,6 +92,11 @@ ProcessResult run_program(const std::string& program, const std::vector<std::str
 ProcessResult run_program_with_file_size_limit(const std::string& program, const std::vector<std::string>& arguments,
                                                const std::string& typed, uint64_t limit);
 
+// As run_program, with the program's `resource` (RLIMIT_STACK, RLIMIT_AS...)
+// capped at `limit`.
+ProcessResult run_program_with_limit(const std::string& program, const std::vector<std::string>& arguments,
+                                     const std::string& typed, int resource, uint64_t limit);
+
 // The user "nobody": as root, runs that need the system's permission
 // checks to apply run as this user.
 inline constexpr unsigned kUnprivilegedId = 65534;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,8 @@
 #include "test_support.h"
 
 #ifndef _WIN32
+#include <poll.h>
+#include <pty.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -50,9 +53,13 @@ TEST(WalkTree, FilesComeBeforeSubdirectoriesAndLinesNameTheBareFile) {
     ASSERT_TRUE(write_file(dir.path("maps/deep/n.tga"), "n"));
     ASSERT_TRUE(write_file(dir.path("_o_old/o.tga"), "o"));
     ASSERT_TRUE(write_file(dir.path("z.tga"), "z"));
-    // Subdirectories in name order, letter case ignored; "_o_" directories
-    // are walked like any other.
-    EXPECT_EQ(walk(dir, "*.tga"), "z.tga ...done.\no.tga ...done.\nm.tga ...done.\nn.tga ...done.\n");
+    for (const char* folder : {"level2", "level"}) ASSERT_TRUE(make_dir(dir.path(folder)));
+    ASSERT_TRUE(write_file(dir.path("level2/2.tga"), "2"));
+    ASSERT_TRUE(write_file(dir.path("level/1.tga"), "1"));
+    // Subdirectories in name order, letter case ignored, a name before the
+    // longer ones it begins; "_o_" directories are walked like any other.
+    EXPECT_EQ(walk(dir, "*.tga"),
+              "z.tga ...done.\no.tga ...done.\n1.tga ...done.\n2.tga ...done.\nm.tga ...done.\nn.tga ...done.\n");
     EXPECT_TRUE(file_exists(dir.path("maps/_o_m.tga")));
     EXPECT_TRUE(file_exists(dir.path("maps/deep/_o_n.tga")));
     EXPECT_TRUE(file_exists(dir.path("_o_old/_o_o.tga")));
@@ -77,15 +84,17 @@ TEST(WalkTree, LinkedDirectoriesAreNotWalkedSoLoopsEnd) {
     ASSERT_TRUE(write_file(dir.path("sub/a.txt"), "a"));
     ASSERT_EQ(symlink("..", dir.path("sub/loop").c_str()), 0);
     ASSERT_EQ(symlink(outside.root.c_str(), dir.path("away").c_str()), 0);
-    EXPECT_EQ(walk(dir, "*.txt"), "a.txt ...done.\n");
+    bool all_done = false;
+    EXPECT_EQ(walk(dir, "*.txt", &all_done), "a.txt ...done.\n");
+    EXPECT_TRUE(all_done) << "a link not walked is no fault";
     EXPECT_EQ(list_names(outside.root), std::vector<std::string>{"far.txt"});
 }
 
 namespace {
 
 // The tree the swap hook works on: when the walk is about to open
-// `g_swap_when`, the folder `g_swap_folder` is moved aside and a link to
-// `g_outside` put in its place, as someone racing the walk could.
+// `g_swap_when`, `g_swap_folder` is moved aside and a link to `g_outside`
+// put in its place, as someone racing the walk could.
 std::string g_swap_when;
 std::string g_swap_folder;
 std::string g_outside;
@@ -99,26 +108,30 @@ void swap_folder_for_link(const std::string& name) {
 }  // namespace
 
 // A folder swapped for a link while the walk runs, just before the walk
-// enters it or while the walk is inside it, never leads the walk out of the
-// tree: nothing outside is read or written, and the run does not end as if
-// all was done when a folder was passed over.
+// enters it or while the walk is inside it, or a file swapped for one after
+// it was listed, never leads the walk out of the tree: nothing outside is
+// read or written, and the run does not end as if all was done when a
+// folder or file was passed over.
 TEST(WalkTree, AFolderSwappedForALinkNeverLeadsOutOfTheTree) {
     struct Case {
-        const char* swap_when;  // the subdirectory about to be opened
+        const char* swap_when;  // the subdirectory or file about to be opened
+        const char* swapped;    // what is swapped for a link, within the tree
+        const char* link_to;    // where the link leads, within `outside`
         const char* expected;
         bool all_done;
     };
     const Case cases[] = {
-        {"b", "", false},                   // b is a link by the time it is opened: not entered
-        {"c", "c.bmp ...done.\n", true},    // b is held open: c is found in the real b
+        {"b", "b", "", "", false},                      // b is a link by the time it is opened: not entered
+        {"c", "b", "", "c.bmp ...done.\n", true},       // b is held open: c is found in the real b
+        {"c.bmp", "b/c/c.bmp", "o.bmp", "c.bmp ...error.\n", false},  // listed as a file, now a link: not read
     };
     for (const Case& c : cases) {
         ScratchDir dir;
         ScratchDir outside;
         ASSERT_TRUE(make_link_swap_scene(dir.root, outside.root));
         g_swap_when = c.swap_when;
-        g_swap_folder = dir.path("b");
-        g_outside = outside.root;
+        g_swap_folder = dir.path(c.swapped);
+        g_outside = outside.path(c.link_to);
         set_walk_hook(swap_folder_for_link);
         bool all_done = !c.all_done;
         EXPECT_EQ(walk(dir, "*.bmp", &all_done), c.expected) << c.swap_when;
@@ -126,7 +139,50 @@ TEST(WalkTree, AFolderSwappedForALinkNeverLeadsOutOfTheTree) {
         EXPECT_EQ(all_done, c.all_done) << c.swap_when;
         EXPECT_EQ(list_names(outside.root), (std::vector<std::string>{"c", "o.bmp"})) << c.swap_when;
         EXPECT_EQ(list_names(outside.path("c")), std::vector<std::string>{"o.bmp"}) << c.swap_when;
+        EXPECT_FALSE(file_exists(dir.path("b/c/_o_c.bmp"))) << c.swap_when;
     }
+}
+
+namespace {
+
+// What the terminal showed, and whether the copy stood, when the walk was
+// about to open a.txt.
+int g_screen = -1;
+std::string g_shown;
+std::string g_copy;
+bool g_copy_stood = true;
+
+void look_at_the_screen(const std::string& name) {
+    if (name != "a.txt") return;
+    g_copy_stood = file_exists(g_copy);
+    pollfd screen{g_screen, POLLIN, 0};
+    char shown[256];
+    // The bound only keeps a name that never comes from hanging the suite.
+    const ssize_t got = poll(&screen, 1, 10000) == 1 ? read(g_screen, shown, sizeof shown) : 0;
+    g_shown.assign(shown, got > 0 ? static_cast<size_t>(got) : 0);
+}
+
+}  // namespace
+
+// At a terminal a file's name is on the screen before its work starts,
+// though its line is not finished yet.
+TEST(WalkTree, AtATerminalANameIsShownBeforeItsFileIsCopied) {
+    ScratchDir dir;
+    ASSERT_TRUE(write_file(dir.path("a.txt"), "a"));
+    int terminal = -1;
+    ASSERT_EQ(openpty(&g_screen, &terminal, nullptr, nullptr, nullptr), 0);
+    FILE* out = fdopen(terminal, "w");
+    ASSERT_NE(out, nullptr);
+    Console console = make_console(stdin, out);
+    g_copy = dir.path("_o_a.txt");
+    set_walk_hook(look_at_the_screen);
+    EXPECT_TRUE(walk_tree(dir.root, "*.txt", console));
+    set_walk_hook(nullptr);
+    std::fclose(out);
+    close(g_screen);
+    EXPECT_EQ(g_shown, "a.txt ...");
+    EXPECT_FALSE(g_copy_stood);
+    EXPECT_EQ(read_file(g_copy), scrambled("a"));
 }
 
 TEST(WalkTree, SpecialFilesAreErrorsAndTheWalkGoesOn) {
