@@ -75,10 +75,11 @@ std::string name_for_console(std::string_view name) {
     return shown;
 }
 
-// An entry's name is read in the active code page and taken only if the
-// conversion is exact both ways: bytes that are no character there, or a
-// character the code page would give back differently, make the name unsafe
-// rather than some other name.
+// An entry's name is read in the active code page, and refused only where
+// it holds bytes that are no character there. A character with two codes
+// (code page 932 has NEC's and IBM's for 髙, Ⅰ, ∵ and others) is the same
+// character either way: two entries naming it at different codes are two
+// entries with one name, the later one written last.
 bool archive_name_to_path(std::string_view stored, std::string& path) {
     path.clear();
     if (stored.empty()) return true;
@@ -90,13 +91,6 @@ bool archive_name_to_path(std::string_view stored, std::string& path) {
     if (MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, stored.data(), length, wide.data(), wide_size) !=
         wide_size)
         return false;
-    const bool utf8 = code_page == CP_UTF8;
-    BOOL used_default = FALSE;
-    const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
-    std::string back(stored.size(), '\0');
-    const int back_size = WideCharToMultiByte(code_page, flags, wide.data(), wide_size, back.data(), length,
-                                              nullptr, utf8 ? nullptr : &used_default);
-    if (back_size != length || used_default || back != stored) return false;
     path = utf8_from_utf16(wide);
     return true;
 }

@@ -99,8 +99,29 @@ HANDLE open_for_reading(const std::wstring& path, DWORD flags) {
                        FILE_FLAG_SEQUENTIAL_SCAN | flags, nullptr);
 }
 
+// Whether the file system itself shows the handle to be on a regular file:
+// no directory or device, and a name on its volume, which a volume opened
+// whole lacks (GetFileType says FILE_TYPE_DISK for volumes too). A file
+// system that cannot tell the name is not held against the file.
+bool is_regular_file_handle(HANDLE opened) {
+    FILE_STANDARD_INFO standard{};
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (GetFileInformationByHandleEx(opened, FileStandardInfo, &standard, sizeof standard) == 0 ||
+        standard.Directory != FALSE ||
+        GetFileInformationByHandleEx(opened, FileAttributeTagInfo, &tag, sizeof tag) == 0 ||
+        (tag.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0)
+        return false;
+    struct {
+        FILE_NAME_INFO info;
+        wchar_t more[MAX_PATH];
+    } name{};
+    const bool told = GetFileInformationByHandleEx(opened, FileNameInfo, &name, sizeof name) != 0 ||
+                      GetLastError() == ERROR_MORE_DATA;
+    return !told || name.info.FileNameLength > 0;
+}
+
 // Takes an opened handle as a regular input file, or refuses and closes it:
-// a directory, device or pipe is not a file to read whole.
+// a directory, device, volume or pipe is not a file to read whole.
 OsStatus take_regular_file(InputFile& file, HANDLE opened) {
     if (opened == INVALID_HANDLE_VALUE) return last_failure();
     BY_HANDLE_FILE_INFORMATION info;
@@ -110,7 +131,7 @@ OsStatus take_regular_file(InputFile& file, HANDLE opened) {
         error = ERROR_BAD_FILE_TYPE;
     else if (GetFileInformationByHandle(opened, &info) == 0 || GetFileSizeEx(opened, &size) == 0)
         error = static_cast<int>(GetLastError());
-    else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || !is_regular_file_handle(opened))
         error = ERROR_BAD_FILE_TYPE;
     if (error != 0) {
         CloseHandle(opened);

@@ -1,8 +1,10 @@
 // The safe output on Windows (safe_output.h tells the contract): a temporary
-// beside the final name, marked for deletion from the moment it is created,
-// so that however the program ends (a crash, TerminateProcess, the console
-// window closed) Windows removes it; once complete it is unmarked and
-// renamed over the final name through its own handle.
+// beside the final name, created already marked for deletion when its last
+// handle closes, so that however the program ends (a crash, TerminateProcess,
+// the console window closed) Windows removes it. Once complete it takes its
+// final name as a second hard link, the mark still on; closing it then
+// removes only the temporary name. Where the volume has no hard links (FAT,
+// exFAT), the mark comes off just before a rename by handle instead.
 
 #include <windows.h>
 
@@ -46,6 +48,23 @@ bool set_delete_on_close(HANDLE file, bool remove) {
     return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) != 0;
 }
 
+// Takes off the delete-on-close mark the file was created with, which only
+// FileDispositionInfoEx can (Windows 10 1809 and later); false where the
+// system lacks it, as older ones and Wine do.
+bool clear_mark_of_creation(HANDLE file) {
+    struct {
+        DWORD Flags;
+    } disposition{0x8};  // FILE_DISPOSITION_FLAG_ON_CLOSE without ..._DELETE
+    return SetFileInformationByHandle(file, static_cast<FILE_INFO_BY_HANDLE_CLASS>(21) /* FileDispositionInfoEx */,
+                                      &disposition, sizeof disposition) != 0;
+}
+
+// Once a volume has been seen to take neither a hard link nor the taking
+// off of the mark (FAT or exFAT before Windows 10 1809), later temporaries
+// of this run are created unmarked and marked at once after, so that their
+// mark can come off before the rename.
+bool g_mark_after_creation = false;
+
 enum class Existing { nothing, replaceable, cannot_replace, other_name };
 
 // What stands at `name` in `directory`: nothing; a file that may be replaced
@@ -76,6 +95,65 @@ bool rename_by_handle(HANDLE file, const std::wstring& path) {
     rename->FileNameLength = static_cast<DWORD>(name_bytes);
     std::memcpy(rename->FileName, path.data(), name_bytes);
     return SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(buffer.size())) != 0;
+}
+
+// Gives the open file `path` as a second name, a hard link, replacing a file
+// or a link there (the link itself) as a rename would. Windows offers this
+// only below its own API, as NtSetInformationFile's FileLinkInformation.
+bool link_by_handle(HANDLE file, const std::wstring& path) {
+    using SetInformation = LONG(WINAPI*)(HANDLE, void*, void*, ULONG, int);
+    static const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    static const auto set_information =
+        reinterpret_cast<SetInformation>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtSetInformationFile")));
+    if (set_information == nullptr) return false;
+    // The kernel's name for a \\?\ path begins \??\ instead.
+    const std::wstring nt_path = L"\\?" "?\\" + path.substr(4);
+    const size_t name_bytes = nt_path.size() * sizeof(wchar_t);
+    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + name_bytes);  // FILE_LINK_INFORMATION's layout
+    auto* link = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    link->ReplaceIfExists = TRUE;
+    link->RootDirectory = nullptr;
+    link->FileNameLength = static_cast<DWORD>(name_bytes);
+    std::memcpy(link->FileName, nt_path.data(), name_bytes);
+    ULONG_PTR io_status[2] = {};
+    const LONG status = set_information(file, io_status, buffer.data(), static_cast<ULONG>(buffer.size()),
+                                        11 /* FileLinkInformation */);
+    return status >= 0;
+}
+
+// Creates a new temporary in `directory`, named `prefix` and a random part,
+// for writing and reading back, shared with nobody: marked in the same call
+// (FILE_FLAG_DELETE_ON_CLOSE), or where that mark could not come off again
+// (g_mark_after_creation), marked at once after. CREATE_NEW: whatever already
+// stands at the name, link or file, is never opened. 0, or the system's error.
+DWORD create_temporary(const std::wstring& directory, const std::string& prefix, HANDLE& created,
+                       std::wstring& path) {
+    created = nullptr;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::wstring name;
+        if (!utf16_from_utf8(temporary_name(prefix.c_str()), name)) return ERROR_INVALID_NAME;
+        path = wide_child_path(directory, name);
+        const bool mark_now = !g_mark_after_creation;
+        HANDLE opened = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL | (mark_now ? FILE_FLAG_DELETE_ON_CLOSE : 0), nullptr);
+        if (opened == INVALID_HANDLE_VALUE) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
+            path.clear();
+            return error;
+        }
+        if (!mark_now && !set_delete_on_close(opened, true)) {
+            const DWORD error = GetLastError();
+            CloseHandle(opened);
+            DeleteFileW(path.c_str());
+            path.clear();
+            return error;
+        }
+        created = opened;
+        return 0;
+    }
+    path.clear();
+    return ERROR_FILE_EXISTS;
 }
 
 // Lets go of a subdirectory held for one file.
@@ -136,25 +214,11 @@ OsStatus safe_output_open(SafeOutput& output, const DirectoryHandle& directory, 
         case Existing::replaceable: break;
     }
 
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::wstring temp_name;
-        if (!utf16_from_utf8(temporary_name(temp_prefix), temp_name)) return fail(ERROR_INVALID_NAME);
-        std::wstring temp_path = wide_child_path(output.directory_path_, temp_name);
-        // CREATE_NEW: whatever already stands at the name, link or file, is
-        // never opened. No sharing: nobody else reads a half-written file.
-        HANDLE created = CreateFileW(temp_path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (created == INVALID_HANDLE_VALUE) {
-            const DWORD error = GetLastError();
-            if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
-            return fail(error);
-        }
-        output.handle_ = created;
-        output.temp_path_ = std::move(temp_path);
-        if (!set_delete_on_close(created, true)) return fail(GetLastError());
-        return os_ok();
-    }
-    return fail(ERROR_FILE_EXISTS);
+    HANDLE created = nullptr;
+    const DWORD error = create_temporary(output.directory_path_, temp_prefix, created, output.temp_path_);
+    if (error != 0) return fail(error);
+    output.handle_ = created;
+    return os_ok();
 }
 
 // WriteFile until every byte is taken, at most 1 GiB at a time.
@@ -185,8 +249,14 @@ OsStatus SafeOutputPlatform::copy_range(SafeOutput& output, InputFile& source, i
 }
 
 // What stands at the final name is judged again at the last moment, as on
-// POSIX; then the mark comes off and the file takes its name by handle. On
-// a failure the caller discards it, which marks it again first.
+// POSIX; then the file takes its name as a hard link, its mark still on, and
+// closing it removes the temporary name: from creation to the end there is
+// no moment at which a killed program leaves the temporary behind. Where the
+// volume has no hard links, the mark comes off (FileDispositionInfoEx) just
+// before the rename by handle; where even that is missing, the file is copied
+// once into a temporary marked after creation, whose mark can come off, and
+// later ones of the run are made so. On a failure the caller discards it,
+// which marks it again first.
 CommitResult SafeOutputPlatform::put_in_place(SafeOutput& output) {
     const auto fail = [&](DWORD error) {
         output.error_ = static_cast<int>(error);
@@ -199,21 +269,54 @@ CommitResult SafeOutputPlatform::put_in_place(SafeOutput& output) {
         case Existing::nothing:
         case Existing::replaceable: break;
     }
-    if (attributes != 0) {
+    const auto keep_attributes = [&]() {
+        if (attributes == 0) return true;
         FILE_BASIC_INFO basic{};  // times of 0 stay as they are
         basic.FileAttributes = attributes | FILE_ATTRIBUTE_ARCHIVE;
-        if (SetFileInformationByHandle(output.handle_, FileBasicInfo, &basic, sizeof basic) == 0)
-            return fail(GetLastError());
-    }
-    if (!set_delete_on_close(output.handle_, false)) return fail(GetLastError());
-    if (!rename_by_handle(output.handle_, wide_child_path(output.directory_path_, output.final_name_))) {
-        const DWORD error = GetLastError();
-        // A directory or a read-only file that appeared since it was judged.
+        return SetFileInformationByHandle(output.handle_, FileBasicInfo, &basic, sizeof basic) != 0;
+    };
+    // A directory or a read-only file that appeared since it was judged.
+    const auto not_placed = [&](DWORD error) {
         if (examine_existing(output.directory_path_, output.final_name_, attributes) == Existing::cannot_replace) {
             output.error_ = static_cast<int>(error);
             return CommitResult::cannot_replace;
         }
         return fail(error);
+    };
+    if (!keep_attributes()) return fail(GetLastError());
+    const std::wstring final_path = wide_child_path(output.directory_path_, output.final_name_);
+    // Any refusal of the link (no hard links on the volume, or one Windows
+    // would refuse the rename for as well) goes the rename's way, which
+    // reports what it meets.
+    const bool linked = !g_mark_after_creation && link_by_handle(output.handle_, final_path);
+    if (!linked && !g_mark_after_creation) {
+        if (!clear_mark_of_creation(output.handle_)) {
+            g_mark_after_creation = true;
+            HANDLE copy = nullptr;
+            std::wstring copy_path;
+            const std::wstring old_name = output.temp_path_.substr(output.temp_path_.rfind(L'\\') + 1);
+            DWORD error = create_temporary(output.directory_path_, utf8_from_utf16(old_name), copy, copy_path);
+            if (error != 0) return fail(error);
+            std::vector<char> block(64 * 1024);
+            LARGE_INTEGER start{};
+            if (SetFilePointerEx(output.handle_, start, nullptr, FILE_BEGIN) == 0) error = GetLastError();
+            for (DWORD got = 1; error == 0 && got > 0;) {
+                DWORD put = 0;
+                if (ReadFile(output.handle_, block.data(), static_cast<DWORD>(block.size()), &got, nullptr) == 0)
+                    error = GetLastError();
+                else if (got > 0 && (WriteFile(copy, block.data(), got, &put, nullptr) == 0 || put != got))
+                    error = GetLastError() != 0 ? GetLastError() : ERROR_WRITE_FAULT;
+            }
+            CloseHandle(output.handle_);  // the first temporary, now removed
+            output.handle_ = copy;
+            output.temp_path_ = std::move(copy_path);
+            if (error != 0) return fail(error);
+            if (!keep_attributes()) return fail(GetLastError());
+        }
+    }
+    if (!linked) {
+        if (!set_delete_on_close(output.handle_, false)) return fail(GetLastError());
+        if (!rename_by_handle(output.handle_, final_path)) return not_placed(GetLastError());
     }
     CloseHandle(output.handle_);
     output.handle_ = nullptr;

@@ -9,9 +9,9 @@
 //  - other POSIX systems, and Linux file systems without unnamed files: a
 //    temporary created exclusively beside the final name and renamed over
 //    it; an interrupt or hang-up removes it (see init_process).
-//  - Windows: a temporary marked delete-on-close from its creation, so even
-//    a killed process leaves nothing, unmarked and renamed by handle when
-//    complete.
+//  - Windows: a temporary created marked delete-on-close, so even a killed
+//    process leaves nothing, given its final name as a hard link when
+//    complete, the mark still on (renamed by handle where links are missing).
 // Nothing is ever written through a link: a link at the final name is
 // replaced, a linked subdirectory refused. A file at the final name that the
 // user may not write, or a directory there, is not replaced. A replaced file

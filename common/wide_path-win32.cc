@@ -34,6 +34,20 @@ size_t root_length(std::wstring_view system) {
     return at;
 }
 
+// Whether a path in the \\?\ form names a file or directory: a drive's
+// root or below it ("\\?\C:\", "\\?\C:\dir"), or a share or below it
+// ("\\?\UNC\server\share"). Every other form reaches a device or a whole
+// volume: "\\?\C:" is drive C's raw volume, and GLOBALROOT, PhysicalDriveN,
+// pipes and Volume{...} lead to devices by their own names.
+bool names_file_or_directory(std::wstring_view system) {
+    if (has_drive_at(system, 4)) return system.size() > 6 && system[6] == L'\\';
+    if (!starts_with(system, L"\\\\?\\UNC\\")) return false;
+    const std::wstring_view share = system.substr(8);
+    const size_t separator = share.find(L'\\');
+    return separator != std::wstring_view::npos && separator > 0 && separator + 1 < share.size() &&
+           share[separator + 1] != L'\\';
+}
+
 // The path Windows gives for an open file or directory: where it really is,
 // after any link or junction on the way. Empty where Windows cannot tell,
 // as on a volume without a drive letter.
@@ -76,8 +90,7 @@ OsStatus system_path(const std::string& path, std::wstring& system) {
         if (length == 0) return last_failure();
         if (length >= size) return os_failure(ERROR_FILENAME_EXCED_RANGE);
         full.resize(length);
-        if (starts_with(full, L"\\\\.\\")) {
-            if (!has_drive_at(full, 4)) return os_failure(ERROR_INVALID_NAME);
+        if (starts_with(full, L"\\\\.\\") || starts_with(full, L"\\\\?\\")) {
             system = L"\\\\?\\" + full.substr(4);
         } else if (starts_with(full, L"\\\\")) {
             system = L"\\\\?\\UNC\\" + full.substr(2);
@@ -85,6 +98,7 @@ OsStatus system_path(const std::string& path, std::wstring& system) {
             system = L"\\\\?\\" + full;
         }
     }
+    if (!names_file_or_directory(system)) return os_failure(ERROR_INVALID_NAME);
     const size_t root = root_length(system);
     while (system.size() > root && system.back() == L'\\') system.pop_back();
     return os_ok();

@@ -42,8 +42,11 @@ bool find_listed(const std::wstring& directory, const std::wstring& name, WIN32_
 // the current folder of drive C:, resolves "." and "..", and takes trailing
 // dots and blanks off as Windows itself does; then in the \\?\ form, so that
 // nothing further is changed and any length works. A path already in that
-// form is taken as it stands. Device paths (NUL, \\.\pipe\...) are refused:
-// they are not files.
+// form is taken as it stands. Device and volume paths are refused: they
+// are not files. Only a drive's root or what lies below it ("C:\",
+// "\\.\C:\dir", "\\?\C:\dir") and a share or what lies on it pass;
+// "\\.\C:" and "\\?\C:" (drive C's raw volume), NUL, \\.\pipe\...,
+// PhysicalDriveN, GLOBALROOT and volume GUID paths do not.
 OsStatus system_path(const std::string& path, std::wstring& system);
 
 // The path to keep for a directory opened at `system`: the one Windows

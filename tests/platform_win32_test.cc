@@ -308,6 +308,17 @@ TEST(Win32Input, ReservedDeviceNamesAreNeverOpened) {
     }
     // A directory is not an input file either.
     EXPECT_FALSE(open_input_file(input, scratch.root));
+    // Nor is a volume or a device by its own path ("\\.\C:" reads drive C's
+    // raw volume); the same file by its path below a drive is one.
+    const std::string file = scratch.path("com.txt");
+    const std::string drive = scratch.root.substr(0, 2);
+    for (const std::string& path :
+         {"\\\\.\\" + drive, "\\\\?\\" + drive, "\\\\?\\" + drive + "com.txt", std::string("\\\\.\\PhysicalDrive0"),
+          "\\\\?\\GLOBALROOT\\?" "?\\" + file, "\\\\.\\GLOBALROOT\\?" "?\\" + file, std::string("\\\\?\\pipe\\x"),
+          std::string("\\\\?\\Volume{00000000-0000-0000-0000-000000000000}\\com.txt")})
+        EXPECT_FALSE(open_input_file(input, path)) << path;
+    EXPECT_TRUE(open_input_file(input, "\\\\?\\" + file));
+    EXPECT_TRUE(open_input_file(input, "\\\\.\\" + file));
 }
 
 // Entry names are read in the active code page and must convert exactly:

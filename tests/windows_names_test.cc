@@ -144,6 +144,21 @@ TEST(Win32Names, DoubleByteTrailByteIsNoSeparator) {
     }
 }
 
+// Code page 932's NEC and IBM codes are characters like any other; where
+// two codes give one character (EE E0 and FB FC are both "髙"), the two
+// entries have one name and the later one is what stays.
+TEST(Win32Names, NecAndIbmCodesAreCharacters) {
+    if (GetACP() != 932) GTEST_SKIP() << "needs code page 932 (LC_ALL=ja_JP.SJIS under Wine)";
+    ScratchDir archive;
+    ASSERT_TRUE(write_file(archive.path("a.pak"), make_pak({{"\xEE\xE0", "NEC"}, {"\xFA\x4A", "1"}, {"\x87\x9A", "2"},
+                                                             {"\xEE\xF9", "3"}, {"\xFB\xFC", "IBM"}})));
+    const ProcessResult run = unpack(archive.path("a.pak"));
+    EXPECT_NE(run.output.find("successful.\npress enter key.\n"), std::string::npos) << run.output;
+    EXPECT_EQ(list_names_wide(archive.path("a")),
+              (std::vector<std::string>{utf8(u8"Ⅰ"), utf8(u8"∵"), utf8(u8"髙"), utf8(u8"￢")}));
+    EXPECT_EQ(read_file_wide(archive.path("a\\") + utf8(u8"髙")), "IBM");
+}
+
 // Fault 5: "sub." is its own folder, and a path typed with a trailing dot
 // or blank means one thing from the probe to the last write; the unpacker's
 // folder is named as Windows stores it.
@@ -167,6 +182,11 @@ TEST(Win32Names, TrailingDotsAndBlanks) {
         EXPECT_EQ(run.exit_status, 0) << name << "\n" << run.output;
         EXPECT_EQ(list_names_wide(scratch.path(folder)), (std::vector<std::string>{"one.txt", "two.txt"})) << name;
     }
+    // "b.pak." opens "b.pak": its folder is "b", not the archive itself.
+    ASSERT_TRUE(write_file_wide(scratch.path("b.pak"), archive));
+    run = unpack(scratch.path("b.pak."));
+    EXPECT_EQ(run.exit_status, 0) << run.output;
+    EXPECT_EQ(list_names_wide(scratch.path("b")), (std::vector<std::string>{"one.txt", "two.txt"}));
 }
 
 // Fault 6: names that Windows would take for an earlier entry's file. A

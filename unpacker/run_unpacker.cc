@@ -96,8 +96,9 @@ int run_unpacker(int argc, char** argv, Console& console) {
         return end_with(console, "press enter key.\n", kUnpackFailed);
     }
 
-    const std::string output_path =
-        derive_output_directory(argv[1], names_lose_trailing_dots_and_spaces());
+    // Where names lose trailing dots and blanks, they are Windows' names,
+    // measured in UTF-16 units.
+    const std::string output_path = derive_output_directory(argv[1], names_lose_trailing_dots_and_spaces());
     // An existing directory is used as it is; one that cannot be made shows
     // up as the first entry failing to open.
     create_directory(output_path);

@@ -1,6 +1,7 @@
 // Fuzz target for the derivation of the output directory from an archive's
-// path. The input's first byte says whether trailing dots and blanks are
-// trimmed (its lowest bit, as on Windows); the rest is the path. Beyond
+// path. The input's first byte says whether Windows' rules for names hold
+// (its lowest bit: trailing dots and blanks dropped, lengths in UTF-16
+// units); the rest is the path. Beyond
 // crashes it checks the promises that keep the output where the user
 // expects it: the drive and the directories are kept whole, only the last
 // component is shortened, never into nothing, a bare separator or the
@@ -22,6 +23,18 @@ bool only_dots(std::string_view text) { return text.find_first_not_of('.') == st
 
 bool dot_or_blank(char c) { return c == '.' || c == ' '; }
 
+bool continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// The length of `text` in the file system's units: bytes, or UTF-16 units.
+size_t units(std::string_view text, bool utf16) {
+    if (!utf16) return text.size();
+    size_t count = 0;
+    for (const char c : text) {
+        if (!continuation(c)) count += static_cast<unsigned char>(c) >= 0xF0 ? 2u : 1u;
+    }
+    return count;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -35,23 +48,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t at = last_start; at < path.size(); ++at) {
         if (path[at] == '\\' || path[at] == '/') last_start = at + 1;
     }
-    const std::string_view last = path.substr(last_start);
+    const std::string_view typed = path.substr(last_start);
+    // On Windows the name as it is opened: without trailing dots and blanks.
+    std::string_view last = typed;
+    if (trim) {
+        while (!last.empty() && dot_or_blank(last.back())) last.remove_suffix(1);
+        if (only_dots(last)) last = typed;
+    }
 
     require(path.substr(0, result.size()) == result, "the result is a beginning of the path");
     require(result.size() >= last_start, "the drive and the directories are kept whole");
     const std::string_view kept = std::string_view(result).substr(last_start);
-    if (kept == last) return 0;  // the whole name, as for a bare extension
+    if (kept == typed || kept == last) return 0;  // the whole name, as for a bare extension
     require(!kept.empty(), "a non-empty last component never becomes empty");
-    require(kept.size() <= 255, "the last component is cut to 255 bytes");
+    require(units(kept, trim) <= 255, "the last component is cut to 255 bytes or UTF-16 units");
     // Windows drops trailing dots: a kept part of only dots would be the
     // archive's own folder, the parent or the current directory.
     require(!only_dots(kept), "only dots are never kept from a longer name");
     // A UTF-8 character is never split: the cut falls before a byte that is
     // no continuation byte, or at the limit where no character of at most
     // four bytes could have started.
-    const auto continuation = [&](size_t at) { return (static_cast<unsigned char>(last[at]) & 0xC0) == 0x80; };
-    const bool no_character_in_reach = kept.size() == 255 && continuation(252) && continuation(253) && continuation(254);
-    require(!continuation(kept.size()) || no_character_in_reach, "a UTF-8 character is never split");
+    const bool no_character_in_reach = !trim && kept.size() == 255 && continuation(last[252]) &&
+                                       continuation(last[253]) && continuation(last[254]);
+    require(!continuation(last[kept.size()]) || no_character_in_reach, "a UTF-8 character is never split");
     if (trim) require(!dot_or_blank(kept.back()), "trailing dots and blanks are taken off");
 
     // What was taken off is the extension, what passes the limit, and with
@@ -60,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     while (trim && end < last.size() && dot_or_blank(last[end])) ++end;
     const size_t last_dot = last.rfind('.');
     const bool at_extension = end >= last_dot && kept.size() <= last_dot;
-    const bool at_limit = end + 4 > 255;
+    const bool at_limit = trim ? units(last.substr(0, end), true) + 2 > 255 : end + 4 > 255;
     const bool only_trimmed = end == last.size();  // a name kept whole, less its trailing dots and blanks
     require(at_extension || at_limit || only_trimmed, "only the extension or what passes the limit is taken off");
     return 0;
