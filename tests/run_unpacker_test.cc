@@ -179,7 +179,11 @@ void change_entry_1501(size_t first_entry) {
 // is written: the block read again no longer matches what was judged.
 TEST(RunUnpacker, AnArchiveChangedAfterJudgingIsBroken) {
     std::vector<PakItem> items;
-    for (int i = 0; i < 2000; ++i) items.push_back({"e" + std::to_string(i), std::string(1, static_cast<char>('a' + i % 26))});
+    for (int i = 0; i < 2000; ++i) {
+        char name[8];
+        std::snprintf(name, sizeof name, "e%d", i);
+        items.push_back({name, std::string(1, static_cast<char>('a' + i % 26))});
+    }
     const int32_t data = 8 + 264 * 2000;
     const std::string changes[] = {pak_record("renamed", 1, data + 1500), pak_record("e1500", 1, data),
                                    pak_record("e1500", 0x7FFFFFFF, 8)};
