@@ -218,3 +218,16 @@ int64_t read_input_at(InputFile& file, void* buffer, size_t length, int64_t offs
     }
     return static_cast<int64_t>(done);
 }
+
+// SEEK_DATA where the system has it. Past the current end there is no hole
+// to claim: `offset` is returned, so a read there meets the shortened file.
+int64_t next_data_at(InputFile& file, int64_t offset) {
+#ifdef SEEK_DATA
+    const off_t found = lseek(file.fd, static_cast<off_t>(offset), SEEK_DATA);
+    if (found >= 0) return static_cast<int64_t>(found);
+    struct stat info;
+    if (errno == ENXIO && fstat(file.fd, &info) == 0 && offset < static_cast<int64_t>(info.st_size))
+        return INT64_MAX;
+#endif
+    return offset;
+}

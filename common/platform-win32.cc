@@ -7,6 +7,7 @@
 // there is exact or refused.
 
 #include <windows.h>
+#include <winioctl.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -329,4 +330,23 @@ int64_t read_input_at(InputFile& file, void* buffer, size_t length, int64_t offs
         done += got;
     }
     return static_cast<int64_t>(done);
+}
+
+// The file system's allocated ranges (NTFS keeps them for sparse files and
+// reports the whole file for others); a file system that keeps none, or a
+// query past the end, claims no hole.
+int64_t next_data_at(InputFile& file, int64_t offset) {
+    LARGE_INTEGER size;
+    if (GetFileSizeEx(as_handle(file.handle), &size) == 0 || offset >= size.QuadPart) return offset;
+    FILE_ALLOCATED_RANGE_BUFFER query{};
+    query.FileOffset.QuadPart = offset;
+    query.Length.QuadPart = size.QuadPart - offset;
+    FILE_ALLOCATED_RANGE_BUFFER first{};
+    DWORD returned = 0;
+    if (DeviceIoControl(as_handle(file.handle), FSCTL_QUERY_ALLOCATED_RANGES, &query, sizeof query, &first,
+                        sizeof first, &returned, nullptr) == 0 &&
+        GetLastError() != ERROR_MORE_DATA)
+        return offset;
+    if (returned < sizeof first) return INT64_MAX;
+    return std::max(offset, static_cast<int64_t>(first.FileOffset.QuadPart));
 }

@@ -163,6 +163,14 @@ int64_t read_input_fully(InputFile& file, void* buffer, size_t length);
 // file; -1 on error. Not to be mixed with read_input on one file.
 int64_t read_input_at(InputFile& file, void* buffer, size_t length, int64_t offset);
 
+// Where the first stored data at or after `offset` starts: `offset` itself
+// when data lies there or the system tells nothing of holes, later when a
+// hole (a stretch never written, which reads as zeros and takes no space)
+// lies at `offset`, and INT64_MAX when only a hole follows. Lets a reader
+// skip what it knows to be zeros in a sparse file. May move the position
+// read_input reads at, so, like read_input_at, not to be mixed with it.
+int64_t next_data_at(InputFile& file, int64_t offset);
+
 // A temporary file name that begins with `prefix` and that no run is likely
 // to pick twice; creation is exclusive anyway, so a clash costs only a retry.
 std::string temporary_name(const char* prefix);

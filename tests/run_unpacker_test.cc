@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
+#include "common/test_hooks.h"
 #include "pak_writer.h"
 #include "test_support.h"
 
@@ -118,8 +121,11 @@ TEST(RunUnpacker, HostileArchivesCreateNothing) {
         {pak_header(1) + pak_record("../evil", 5, 1000), "files: 1\n" + broken},
         {pak_header(2) + pak_record("../evil", 0, 0) + pak_record("x", 5, 1000), "files: 2\nunsafe file name in entry 1\n" + std::string(kPress)},
         {pak_header(2) + pak_record("ok", 0, 0) + pak_record(std::string(256, 'n'), 0, 0), "files: 2\n" + broken},
+        // Zeros that are stored are read, not skipped as a hole would be.
+        {pak_header(2000) + std::string(264 * 1999, '\0') + pak_record(std::string(256, 'n'), 0, 0), "files: 2000\n" + broken},
         {pak_header(1) + pak_record("x", 1, -4) + "d", "files: 1\n" + broken},
         {pak_header(1) + pak_record("x", 2, 272) + "d", "files: 1\n" + broken},
+        {pak_header(1) + pak_record("x", 0x7FFFFFFF, 8) + "d", "files: 1\n" + broken},  // ends past 2^31
         {pak_header(0x7FFFFFFF) + pak_record("x", 0, 0), "files: 2147483647\n" + broken},
         {pak_header(2) + pak_record("x", 0, 0), "files: 2\n" + broken},
         {"PAK0\1", broken},
@@ -147,6 +153,56 @@ TEST(RunUnpacker, EveryTruncationOfAValidArchiveIsRefusedCleanly) {
         const std::string ending = (length < 4 ? "It isn't PAK file\n" : "broken PAK file\n") + kPress;
         ASSERT_EQ(run.output, (length < 8 ? "" : "files: 3\n") + ending) << length;
         ASSERT_EQ(list_names(scratch.root), (std::vector<std::string>{"a.pak"})) << length;
+    }
+}
+
+namespace {
+
+// Where the hook below changes the archive, and into what.
+std::string g_changed_archive;
+std::string g_changed_record;
+int g_first_block_reads = 0;
+
+// On the second read of the first block, which is extraction beginning,
+// overwrites entry 1,501 (in the second block) in the archive.
+void change_entry_1501(size_t first_entry) {
+    if (first_entry != 0 || ++g_first_block_reads != 2) return;
+    FILE* file = std::fopen(g_changed_archive.c_str(), "r+b");
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(std::fseek(file, 8 + 264 * 1500, SEEK_SET), 0);
+    EXPECT_EQ(std::fwrite(g_changed_record.data(), 1, g_changed_record.size(), file), g_changed_record.size());
+    EXPECT_EQ(std::fclose(file), 0);
+}
+
+}  // namespace
+
+// An entry changed in the archive after the directory was judged, in its
+// name or its region, ends the run as broken before anything of its block
+// is written: the block read again no longer matches what was judged.
+TEST(RunUnpacker, AnArchiveChangedAfterJudgingIsBroken) {
+    std::vector<PakItem> items;
+    for (int i = 0; i < 2000; ++i) {
+        char name[8];
+        std::snprintf(name, sizeof name, "e%d", i);
+        items.push_back({name, std::string(1, static_cast<char>('a' + i % 26))});
+    }
+    const int32_t data = 8 + 264 * 2000;
+    const std::string changes[] = {pak_record("renamed", 1, data + 1500), pak_record("e1500", 1, data),
+                                   pak_record("e1500", 0x7FFFFFFF, 8)};
+    for (const std::string& change : changes) {
+        ScratchDir scratch;
+        g_changed_archive = scratch.path("a.pak");
+        g_changed_record = change;
+        g_first_block_reads = 0;
+        directory_block_hook = change_entry_1501;
+        DriverRun run = unpack_bytes(scratch, make_pak(items));
+        directory_block_hook = nullptr;
+        EXPECT_EQ(g_first_block_reads, 2);
+        EXPECT_EQ(count_of(run.output, " ...done.\n"), 1024u);
+        EXPECT_NE(run.output.find(": e1023 ...done.\nbroken PAK file\n" + kPress), std::string::npos);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_FALSE(file_exists(scratch.path("a/e1500")));
+        EXPECT_FALSE(file_exists(scratch.path("a/renamed")));
     }
 }
 

@@ -118,8 +118,9 @@ TEST(UnpackerFault, ArchiveWithAHundredThousandEntries) {
 }
 
 // A directory that claims any number of entries, in an archive that is
-// sparse and so costs nothing to make, is judged in bounded memory: the
-// run ends with its message and status 1, never an abort.
+// sparse and so costs nothing to make, is judged in bounded memory and in
+// the time its stored bytes take: the run ends with its message and status
+// 1, never an abort.
 TEST(UnpackerFault, HugeDirectoriesAreJudgedInBoundedMemory) {
     struct Case {
         int32_t count;
@@ -134,6 +135,7 @@ TEST(UnpackerFault, HugeDirectoriesAreJudgedInBoundedMemory) {
         // All zeros: a million empty names, every one sound until the first
         // is opened as a file.
         {1000000, 0, "", "files: 1000000\n00000000 - FFFFFFFF:  ...\nfile open error.\n" + kPress},
+        {INT32_MAX, 0, "", huge + "00000000 - FFFFFFFF:  ...\nfile open error.\n" + kPress},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.expected);

@@ -2,13 +2,11 @@
 
 #include <cstring>
 
+#include "common/test_hooks.h"
+
 namespace {
 
 constexpr char kPakMagic[4] = {'P', 'A', 'K', '0'};
-
-// Directory entries are read this many at a time: few calls for a large
-// directory, and a bounded buffer however large it is.
-constexpr size_t kEntriesPerBlock = 1024;
 
 // Decodes the archive's little-endian signed 32-bit integers whatever the
 // host's byte order.
@@ -24,6 +22,17 @@ void decode_entry(const unsigned char* record, PakEntry& entry) {
     descramble_name(entry.name);
     entry.size = decode_int32(record + kPakNameSize);
     entry.offset = decode_int32(record + kPakNameSize + 4);
+}
+
+// Compares the block just read with its digest, or leaves one when it is
+// read for the first time in order while digests are kept.
+bool block_reads_as_before(PakDirectory& directory, size_t block_index, size_t length) {
+    const size_t known = directory.digests.size();
+    if (block_index > known || (block_index == known && !directory.keeps_digests)) return !directory.judged;
+    const uint64_t digest = siphash24(directory.digest_key, directory.block.data(), length);
+    if (block_index < known) return directory.digests[block_index] == digest;
+    directory.digests.push_back(digest);
+    return true;
 }
 
 }  // namespace
@@ -43,12 +52,16 @@ PakStatus open_pak_directory(PakDirectory& directory, InputFile& archive, int32_
     directory.count = count > 0 ? count : 0;
     directory.block_first = 0;
     directory.block_entries = 0;
+    directory.digest_key = random_sip_key();
+    directory.digests.clear();
+    directory.keeps_digests = true;
+    directory.judged = false;
     const int64_t directory_end = static_cast<int64_t>(kPakHeaderSize) +
                                   static_cast<int64_t>(kPakEntrySize) * directory.count;
     if (file_size < directory_end) return PakStatus::broken;
     // No bigger than the directory: a small archive costs a small buffer.
     const size_t entries = static_cast<size_t>(directory.count);
-    directory.block.resize((entries < kEntriesPerBlock ? entries : kEntriesPerBlock) * kPakEntrySize);
+    directory.block.resize((entries < kPakEntriesPerBlock ? entries : kPakEntriesPerBlock) * kPakEntrySize);
     return PakStatus::ok;
 }
 
@@ -56,15 +69,17 @@ PakStatus read_pak_directory(PakDirectory& directory, size_t index, PakEntry& en
     const auto count = static_cast<size_t>(directory.count);
     if (index >= count) return PakStatus::broken;
     if (index < directory.block_first || index >= directory.block_first + directory.block_entries) {
-        const size_t first = index - index % kEntriesPerBlock;
-        const size_t entries = count - first < kEntriesPerBlock ? count - first : kEntriesPerBlock;
+        const size_t first = index - index % kPakEntriesPerBlock;
+        const size_t entries = count - first < kPakEntriesPerBlock ? count - first : kPakEntriesPerBlock;
         const size_t length = entries * kPakEntrySize;
         const auto offset = static_cast<int64_t>(kPakHeaderSize + first * kPakEntrySize);
         directory.block_entries = 0;
+        if (directory_block_hook != nullptr) directory_block_hook(first);
         // The size was checked, but the file may have shrunk since.
         if (read_input_at(*directory.archive, directory.block.data(), length, offset) !=
             static_cast<int64_t>(length))
             return PakStatus::broken;
+        if (!block_reads_as_before(directory, first / kPakEntriesPerBlock, length)) return PakStatus::broken;
         directory.block_first = first;
         directory.block_entries = entries;
     }

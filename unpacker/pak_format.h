@@ -10,10 +10,14 @@
 #include <vector>
 
 #include "common/platform.h"
+#include "unpacker/siphash.h"
 
 inline constexpr size_t kPakHeaderSize = 8;
 inline constexpr size_t kPakEntrySize = 264;
 inline constexpr size_t kPakNameSize = 256;
+// Directory entries are read this many at a time: few calls for a large
+// directory, and a bounded buffer however large it is.
+inline constexpr size_t kPakEntriesPerBlock = 1024;
 
 struct PakHeader {
     int32_t count = 0;
@@ -39,12 +43,26 @@ PakStatus read_pak_header(InputFile& archive, PakHeader& header);
 // The directory, read from the archive a block of entries at a time: memory
 // stays the same whatever the count, and the whole directory can be read as
 // often as needed (once to judge it, once to extract).
+//
+// A block read for the first time, in order, leaves a digest under a key
+// drawn for this directory alone; read again, it must give the same digest,
+// so a directory changed after it was judged is broken rather than
+// extracted as it now reads.
 struct PakDirectory {
     InputFile* archive = nullptr;
     int32_t count = 0;  // 0 for a count of 0 or below
     std::vector<unsigned char> block;
     size_t block_first = 0;  // index of the block's first entry
     size_t block_entries = 0;
+    SipKey digest_key;
+    std::vector<uint64_t> digests;  // of blocks 0 to digests.size() - 1
+    // Cleared once no further block can be extracted (judging saw an entry
+    // extraction stops at): blocks after that leave no digest, so memory
+    // follows what is extracted, not the count.
+    bool keeps_digests = true;
+    // Set once judged whole: a block without a digest was never vouched for
+    // and no longer reads.
+    bool judged = false;
 };
 
 // Starts reading the directory of `count` entries that follows the header.
@@ -55,7 +73,8 @@ PakStatus open_pak_directory(PakDirectory& directory, InputFile& archive, int32_
                              int64_t file_size);
 
 // Entry `index` (below the count), name descrambled. `broken` when the
-// archive cannot be read there, as when it shrank since it was opened.
+// archive cannot be read there, as when it shrank since it was opened, or
+// when its block no longer reads as it did the first time.
 PakStatus read_pak_directory(PakDirectory& directory, size_t index, PakEntry& entry);
 
 // Names are stored with byte j XOR j over all 256 bytes; the operation is its

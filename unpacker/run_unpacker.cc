@@ -5,7 +5,7 @@
 #include <string>
 
 #include "common/platform.h"
-#include "unpacker/entry_name.h"
+#include "unpacker/directory_check.h"
 #include "unpacker/extract_entry.h"
 #include "unpacker/output_directory.h"
 #include "unpacker/pak_format.h"
@@ -22,31 +22,6 @@ int end_with(Console& console, const char* message, int status) {
     console_flush(console);
     wait_for_key(console);
     return status;
-}
-
-enum class EntryVerdict { sound, broken, unsafe };
-
-// Within one entry a broken region counts before an unsafe name.
-EntryVerdict judge_entry(const PakEntry& entry, int64_t file_size, std::string& path) {
-    if (!pak_entry_is_intact(entry, file_size)) return EntryVerdict::broken;
-    if (!entry_name_to_path(entry.name, path)) return EntryVerdict::unsafe;
-    return EntryVerdict::sound;
-}
-
-// Checks the whole directory before anything is created, so a broken or
-// hostile archive writes nothing. The directory is read a block at a time
-// and not kept: memory stays bounded whatever the count. The first failing
-// entry decides.
-EntryVerdict judge_directory(PakDirectory& directory, int64_t file_size, size_t& failing_entry) {
-    PakEntry entry;
-    std::string path;
-    for (size_t i = 0; i < static_cast<size_t>(directory.count); ++i) {
-        failing_entry = i;
-        if (read_pak_directory(directory, i, entry) != PakStatus::ok) return EntryVerdict::broken;
-        const EntryVerdict verdict = judge_entry(entry, file_size, path);
-        if (verdict != EntryVerdict::sound) return verdict;
-    }
-    return EntryVerdict::sound;
 }
 
 // The last byte of the entry's range as the console shows it: 32-bit
