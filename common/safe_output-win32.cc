@@ -12,8 +12,9 @@
 #include <vector>
 
 #include "common/device_name.h"
-#include "common/safe_output.h"
-#include "common/safe_output_platform.h"
+#include "common/safe_output_parts.h"
+#include "common/system_call.h"
+#include "common/test_hooks.h"
 #include "common/wide_path-win32.h"
 
 namespace {
@@ -78,11 +79,10 @@ bool rename_by_handle(HANDLE file, const std::wstring& path) {
     return SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(buffer.size())) != 0;
 }
 
-// Lets go of a subdirectory held for one file.
-void release(DirectoryHandle& directory) {
-    if (directory.handle != nullptr) CloseHandle(directory.handle);
-    directory.handle = nullptr;
-    directory.path.clear();
+// Discards the output and hands on the failure.
+Status discarded(SafeOutput& output, Status status) {
+    safe_output_discard(output);
+    return status;
 }
 
 }  // namespace
@@ -91,55 +91,51 @@ void release(DirectoryHandle& directory) {
 // what keeps them from outliving the program.
 void safe_output_use_named_temporaries(bool) {}
 
-// Whether a temporary is open for writing.
-bool SafeOutputPlatform::is_open(const SafeOutput& output) { return output.handle_ != nullptr; }
+// Nothing to install: Windows deletes a marked temporary however the
+// program ends.
+void safe_output_install_interrupt_cleanup() {}
 
 // Each subdirectory on the way is opened as open_subdirectory does (no link
 // or junction, no short name for another folder) and the last one held until
 // the file is done; the final name is judged before the temporary is made.
 // Windows has no permission bits to pass on: a new file takes its folder's
 // inherited access rights.
-OsStatus safe_output_open(SafeOutput& output, const DirectoryHandle& directory, const std::string& relative_name,
-                          const char* temp_prefix, unsigned /*permissions*/) {
+Status safe_output_open(SafeOutput& output, const DirectoryHandle& directory, const std::string& relative_name,
+                        const char* temp_prefix, unsigned /*permissions*/) {
     safe_output_discard(output);
-    output.error_ = 0;
-    const auto fail = [&](DWORD error) {
-        output.error_ = static_cast<int>(error);
-        safe_output_discard(output);
-        return os_failure(static_cast<int>(error));
-    };
-    if (!directory.is_open()) return fail(ERROR_INVALID_HANDLE);
+    if (!directory.is_open()) return failed(Failure::directory, ERROR_INVALID_HANDLE);
     std::vector<std::string_view> components = path_components(relative_name);
     // "." names the directory it stands in, as on POSIX.
     std::erase(components, std::string_view("."));
-    if (components.empty() || ends_in_separator(relative_name)) return fail(ERROR_DIRECTORY);
+    if (components.empty() || ends_in_separator(relative_name)) return failed(Failure::name_refused, ERROR_DIRECTORY);
 
     const DirectoryHandle* current = &directory;
     for (size_t i = 0; i + 1 < components.size(); ++i) {
         DirectoryHandle next;
-        const OsStatus opened = open_subdirectory(next, *current, std::string(components[i]));
-        if (!opened) return fail(static_cast<DWORD>(opened.error));
-        std::swap(next.handle, output.subdirectory_.handle);
-        std::swap(next.path, output.subdirectory_.path);
-        current = &output.subdirectory_;
+        const Status opened = open_subdirectory(next, *current, std::string(components[i]));
+        if (!opened) return discarded(output, opened);
+        std::swap(next.handle, output.subdirectory.handle);
+        std::swap(next.path, output.subdirectory.path);
+        current = &output.subdirectory;
     }
     std::wstring final_name;
     if (!is_storable_name(components.back()) || !utf16_from_utf8(components.back(), final_name))
-        return fail(ERROR_INVALID_NAME);
-    output.directory_path_ = current->path;
-    output.final_name_ = std::move(final_name);
+        return discarded(output, failed(Failure::name_refused, ERROR_INVALID_NAME));
+    output.directory_path = current->path;
+    output.final_name = std::move(final_name);
     DWORD attributes = 0;
-    switch (examine_existing(output.directory_path_, output.final_name_, attributes)) {
-        case Existing::other_name: return fail(ERROR_FILE_EXISTS);
-        case Existing::cannot_replace: return fail(ERROR_ACCESS_DENIED);
+    switch (examine_existing(output.directory_path, output.final_name, attributes)) {
+        case Existing::other_name: return discarded(output, failed(Failure::cannot_replace, ERROR_FILE_EXISTS));
+        case Existing::cannot_replace: return discarded(output, failed(Failure::cannot_replace, ERROR_ACCESS_DENIED));
         case Existing::nothing:
         case Existing::replaceable: break;
     }
 
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::wstring temp_name;
-        if (!utf16_from_utf8(temporary_name(temp_prefix), temp_name)) return fail(ERROR_INVALID_NAME);
-        std::wstring temp_path = wide_child_path(output.directory_path_, temp_name);
+        if (!utf16_from_utf8(temporary_name(temp_prefix), temp_name))
+            return discarded(output, failed(Failure::creating, ERROR_INVALID_NAME));
+        std::wstring temp_path = wide_child_path(output.directory_path, temp_name);
         // CREATE_NEW: whatever already stands at the name, link or file, is
         // never opened. No sharing: nobody else reads a half-written file.
         HANDLE created = CreateFileW(temp_path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
@@ -147,92 +143,88 @@ OsStatus safe_output_open(SafeOutput& output, const DirectoryHandle& directory, 
         if (created == INVALID_HANDLE_VALUE) {
             const DWORD error = GetLastError();
             if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
-            return fail(error);
+            return discarded(output, failed(Failure::creating, static_cast<int>(error)));
         }
-        output.handle_ = created;
-        output.temp_path_ = std::move(temp_path);
-        if (!set_delete_on_close(created, true)) return fail(GetLastError());
-        return os_ok();
+        output.handle = created;
+        output.temp_path = std::move(temp_path);
+        if (!set_delete_on_close(created, true)) return discarded(output, last_failure(Failure::creating));
+        return kSucceeded;
     }
-    return fail(ERROR_FILE_EXISTS);
+    return discarded(output, failed(Failure::creating, ERROR_FILE_EXISTS));
 }
 
 // WriteFile until every byte is taken, at most 1 GiB at a time.
-OsStatus safe_output_write(SafeOutput& output, const void* data, size_t length) {
+Status safe_output_write(SafeOutput& output, const void* data, size_t length) {
     const auto* bytes = static_cast<const char*>(data);
     while (length > 0) {
         DWORD put = 0;
         const auto want = static_cast<DWORD>(std::min<size_t>(length, 1u << 30));
-        if (WriteFile(output.handle_ == nullptr ? INVALID_HANDLE_VALUE : output.handle_, bytes, want, &put,
-                      nullptr) == 0 ||
-            put == 0) {
-            // A write that takes nothing and reports no error would loop
-            // for ever; it is an error like any other.
-            const DWORD error = GetLastError();
-            output.error_ = static_cast<int>(error != 0 ? error : ERROR_WRITE_FAULT);
-            return os_failure(output.error_);
-        }
+        if (WriteFile(output.handle == nullptr ? INVALID_HANDLE_VALUE : output.handle, bytes, want, &put,
+                      nullptr) == 0)
+            return discarded(output, last_failure(Failure::writing));
+        // A write that takes nothing and reports no error would loop for
+        // ever; it is an error like any other.
+        if (put == 0) return discarded(output, failed(Failure::writing, 0));
         bytes += put;
         length -= put;
     }
-    return os_ok();
+    return kSucceeded;
 }
 
 // Windows has no in-kernel copy between open handles worth the name for
 // ranges of an archive: the portable block copy serves.
-OsStatus SafeOutputPlatform::copy_range(SafeOutput& output, InputFile& source, int64_t offset, int64_t length) {
+Status safe_output_copy_from(SafeOutput& output, InputFile& source, int64_t offset, int64_t length) {
+    if (length <= 0) return kSucceeded;
+    if (output.handle == nullptr) return discarded(output, failed(Failure::writing, ERROR_INVALID_HANDLE));
+    if (offset < 0) return discarded(output, failed(Failure::reading, ERROR_INVALID_PARAMETER));
     return copy_by_blocks(output, source, offset, length);
 }
 
 // What stands at the final name is judged again at the last moment, as on
 // POSIX; then the mark comes off and the file takes its name by handle. On
-// a failure the caller discards it, which marks it again first.
-CommitResult SafeOutputPlatform::put_in_place(SafeOutput& output) {
-    const auto fail = [&](DWORD error) {
-        output.error_ = static_cast<int>(error);
-        return CommitResult::failed;
-    };
+// a failure it is discarded, which marks it again first.
+Status safe_output_commit(SafeOutput& output) {
+    if (output.handle == nullptr) return discarded(output, failed(Failure::naming, ERROR_INVALID_HANDLE));
     DWORD attributes = 0;
-    switch (examine_existing(output.directory_path_, output.final_name_, attributes)) {
-        case Existing::cannot_replace: output.error_ = ERROR_ACCESS_DENIED; return CommitResult::cannot_replace;
-        case Existing::other_name: return fail(ERROR_FILE_EXISTS);
+    switch (examine_existing(output.directory_path, output.final_name, attributes)) {
+        case Existing::cannot_replace: return discarded(output, failed(Failure::cannot_replace, ERROR_ACCESS_DENIED));
+        case Existing::other_name: return discarded(output, failed(Failure::naming, ERROR_FILE_EXISTS));
         case Existing::nothing:
         case Existing::replaceable: break;
     }
     if (attributes != 0) {
         FILE_BASIC_INFO basic{};  // times of 0 stay as they are
         basic.FileAttributes = attributes | FILE_ATTRIBUTE_ARCHIVE;
-        if (SetFileInformationByHandle(output.handle_, FileBasicInfo, &basic, sizeof basic) == 0)
-            return fail(GetLastError());
+        if (SetFileInformationByHandle(output.handle, FileBasicInfo, &basic, sizeof basic) == 0)
+            return discarded(output, last_failure(Failure::naming));
     }
-    if (!set_delete_on_close(output.handle_, false)) return fail(GetLastError());
-    if (!rename_by_handle(output.handle_, wide_child_path(output.directory_path_, output.final_name_))) {
+    if (!set_delete_on_close(output.handle, false)) return discarded(output, last_failure(Failure::naming));
+    if (!rename_by_handle(output.handle, wide_child_path(output.directory_path, output.final_name))) {
         const DWORD error = GetLastError();
         // A directory or a read-only file that appeared since it was judged.
-        if (examine_existing(output.directory_path_, output.final_name_, attributes) == Existing::cannot_replace) {
-            output.error_ = static_cast<int>(error);
-            return CommitResult::cannot_replace;
-        }
-        return fail(error);
+        const bool blocked =
+            examine_existing(output.directory_path, output.final_name, attributes) == Existing::cannot_replace;
+        return discarded(output, failed(blocked ? Failure::cannot_replace : Failure::naming, static_cast<int>(error)));
     }
-    CloseHandle(output.handle_);
-    output.handle_ = nullptr;
-    output.temp_path_.clear();
+    CloseHandle(output.handle);
+    output.handle = nullptr;
+    output.temp_path.clear();
     safe_output_discard(output);
-    return CommitResult::committed;
+    return kSucceeded;
 }
 
 // The mark is set again before closing, in case a failed commit had taken it
 // off; should that fail, the temporary is removed by name.
 void safe_output_discard(SafeOutput& output) {
-    if (output.handle_ != nullptr) {
-        const bool marked = set_delete_on_close(output.handle_, true);
-        CloseHandle(output.handle_);
-        output.handle_ = nullptr;
-        if (!marked && !output.temp_path_.empty()) DeleteFileW(output.temp_path_.c_str());
+    if (output.handle != nullptr) {
+        const bool marked = set_delete_on_close(output.handle, true);
+        CloseHandle(output.handle);
+        output.handle = nullptr;
+        if (!marked && !output.temp_path.empty()) DeleteFileW(output.temp_path.c_str());
     }
-    output.temp_path_.clear();
-    output.final_name_.clear();
-    output.directory_path_.clear();
-    release(output.subdirectory_);
+    output.temp_path.clear();
+    output.final_name.clear();
+    output.directory_path.clear();
+    close_quietly(output.subdirectory.handle);
+    output.subdirectory.path.clear();
 }

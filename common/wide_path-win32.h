@@ -12,7 +12,8 @@
 #include <string>
 #include <string_view>
 
-#include "common/platform.h"
+#include "common/status.h"
+#include "common/system_call.h"
 
 // UTF-16 as the program holds text: UTF-8, with a lone surrogate in its
 // three-byte form, so that nothing is lost or merged.
@@ -44,7 +45,7 @@ bool find_listed(const std::wstring& directory, const std::wstring& name, WIN32_
 // nothing further is changed and any length works. A path already in that
 // form is taken as it stands. Device paths (NUL, \\.\pipe\...) are refused:
 // they are not files.
-OsStatus system_path(const std::string& path, std::wstring& system);
+Status system_path(const std::string& path, std::wstring& system);
 
 // The path to keep for a directory opened at `system`: the one Windows
 // reports for it, with every link and junction on the way resolved once, so

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/platform.h"
+#include "common/test_hooks.h"
 #include "test_support.h"
 
 #ifndef _WIN32
@@ -17,7 +18,8 @@ namespace {
 
 std::string walk(const ScratchDir& dir, const std::string& pattern, bool* all_done = nullptr) {
     CapturedConsole capture;
-    const bool done = walk_tree(dir.root, pattern, capture.console);
+    DirectoryHandle top;
+    const bool done = open_directory(top, dir.root) && walk_tree(top, pattern, capture.console);
     if (all_done != nullptr) *all_done = done;
     return capture.output();
 }
