@@ -14,8 +14,8 @@ std::vector<std::string> program_arguments(int argc, char** argv);
 
 // Called first thing by each program: a write past a file-size limit or into
 // a closed pipe then fails like any other write error, which the programs
-// report, and a closed standard stream is never taken over by a file the
-// program opens.
+// report; on POSIX a standard stream the program was started without is
+// never taken over by a file the program opens.
 void init_process();
 
 // Whether the stream is a terminal (a console on Windows).
