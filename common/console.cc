@@ -2,7 +2,7 @@
 
 #include <cstdarg>
 
-#include "common/platform.h"
+#include "common/process.h"
 
 // Binds a console to two streams and notes whether output is a terminal,
 // which decides whether every piece is flushed at once.
@@ -37,9 +37,22 @@ void console_print(Console& console, const char* format, ...) {
 }
 void console_flush(Console& console) { std::fflush(console.out); }
 
+void show_before_work(Console& console, int64_t bytes) {
+    if (bytes > kLongWorkBytes) console_flush(console);
+}
+
 // Flushes first so the prompt before the pause is always visible, then takes
 // one character, leaving the rest of a typed line for the next pause.
+// Enter, echoed at a terminal, ends the line the prompt left open.
 void wait_for_key(Console& console) {
     console_flush(console);
     (void)std::fgetc(console.in);
+    console.at_line_start = true;
+}
+
+int finish_run(Console& console, const char* message, int status) {
+    if (!console.at_line_start && message[0] != '\n') console_print(console, "\n");
+    console_print(console, "%s\npress enter key.\n", message);
+    wait_for_key(console);
+    return status;
 }

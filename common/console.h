@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 
 // The two ends of a program's console dialogue. Drivers take it as a
@@ -31,3 +32,17 @@ void console_flush(Console& console);
 // The pause: reads exactly one character, so a typed-ahead line is left for
 // the next pause. Returns at once at end of input.
 void wait_for_key(Console& console);
+
+// Ends a run: `message` on a line of its own (the line is broken first when
+// a piece before it left one open, unless the message begins with its own
+// line break), then the line that asks for a key, then the pause. Returns
+// `status`, for the driver to return.
+int finish_run(Console& console, const char* message, int status);
+
+// A file of more than this many bytes takes long enough that its line is
+// pushed out before the work starts, whatever the console is, so that
+// `program ... | tee log` tells which file is being worked on.
+inline constexpr int64_t kLongWorkBytes = int64_t{64} * 1024;
+
+// Shows what was printed before work on `bytes` bytes, when that is long work.
+void show_before_work(Console& console, int64_t bytes);

@@ -1,13 +1,14 @@
 #include "common/device_name.h"
 
+#include "common/ascii_case.h"
+
 namespace {
 
 // Device names compare in ASCII letter case only, as Windows compares them.
-bool equals_ignoring_case(std::string_view text, std::string_view upper) {
-    if (text.size() != upper.size()) return false;
+bool equals_ignoring_case(std::string_view text, std::string_view device) {
+    if (text.size() != device.size()) return false;
     for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if ((c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c) != upper[i]) return false;
+        if (fold_ascii_case(text[i]) != fold_ascii_case(device[i])) return false;
     }
     return true;
 }

@@ -2,13 +2,6 @@
 
 bool ends_in_separator(std::string_view path) { return !path.empty() && is_path_separator(path.back()); }
 
-std::string join_path(std::string_view directory, std::string_view name) {
-    std::string joined(directory);
-    if (!directory.empty() && !ends_in_separator(directory)) joined += path_separator();
-    joined += name;
-    return joined;
-}
-
 PathParts split_path(std::string_view path) {
     size_t cut = path.size();
     while (cut > 0 && !is_path_separator(path[cut - 1])) --cut;

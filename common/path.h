@@ -3,9 +3,10 @@
 // Paths as both programs hold them: byte strings whose components are
 // joined by the platform's separator ('/' on POSIX; on Windows '\', with '/'
 // taken as well). On Windows the bytes are UTF-8, converted exactly to and
-// from UTF-16 where they meet the system (platform-win32.cc), so no byte of
+// from UTF-16 where they meet the system (wide_path-win32.cc), so no byte of
 // a character is ever taken for a separator and no split needs to know the
-// code page. Every split or join of a path in the programs goes through here.
+// code page. Every split or join of a path in the programs goes through here;
+// the separators are path-posix.cc's and path-win32.cc's.
 
 #include <string>
 #include <string_view>
@@ -18,10 +19,6 @@ char path_separator();
 bool is_path_separator(char c);
 
 bool ends_in_separator(std::string_view path);
-
-// `directory` and `name` with one separator between them: no separator is
-// added after an empty directory or one that ends in a separator.
-std::string join_path(std::string_view directory, std::string_view name);
 
 // A path cut after its last separator: `directory` keeps that separator and
 // is empty when there is none; `name` is the rest, empty when the path ends

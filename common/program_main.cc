@@ -1,25 +1,32 @@
 #include "common/program_main.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <new>
 #include <string>
 #include <vector>
 
-#include "common/platform.h"
+#include "common/process.h"
+#include "common/safe_output.h"
 
 namespace {
 
-int end_on_failure(Console& console, const char* message) {
-    if (!console.at_line_start) console_print(console, "\n");
-    console_print(console, "%s\npress enter key.\n", message);
-    wait_for_key(console);
-    return 1;
+// As the GNU tools close standard output: text that could not all be
+// written, or a stream that fails to close, is a failure of the run even
+// though its work was done. A stream that was never open and never written
+// to is no failure.
+bool close_standard_output() {
+    const bool written = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+    errno = 0;
+    const bool closed = std::fclose(stdout) == 0 || errno == EBADF;
+    return written && closed;
 }
 
 }  // namespace
 
 int program_main(int argc, char** argv, ProgramDriver driver) {
     init_process();
+    safe_output_install_interrupt_cleanup();
     Console console = make_console(stdin, stdout);
     int status = 1;
     try {
@@ -30,10 +37,10 @@ int program_main(int argc, char** argv, ProgramDriver driver) {
         pointers.push_back(nullptr);
         status = driver(static_cast<int>(arguments.size()), pointers.data(), console);
     } catch (const std::bad_alloc&) {
-        status = end_on_failure(console, "out of memory.");
+        status = finish_run(console, "out of memory.", 1);
     } catch (...) {
-        status = end_on_failure(console, "error.");
+        status = finish_run(console, "error.", 1);
     }
-    console_flush(console);
+    if (!close_standard_output() && status == 0) status = 1;
     return status;
 }

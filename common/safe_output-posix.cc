@@ -12,8 +12,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "common/safe_output.h"
-#include "common/safe_output_platform.h"
+#include "common/safe_output_parts.h"
+#include "common/system_call.h"
+#include "common/test_hooks.h"
 
 namespace {
 
@@ -42,7 +43,8 @@ void disarm_pending() { g_pending.armed = 0; }
 extern "C" void remove_pending_and_end(int signal_number) {
     if (g_pending.armed != 0) unlinkat(g_pending.directory_fd, g_pending.name, 0);
     // End the way the signal would have ended the program, so the shell
-    // sees an interrupt rather than an ordinary exit.
+    // sees an interrupt rather than an ordinary exit. The signal stays
+    // blocked until the handler returns, and then takes its default action.
     struct sigaction fallback {};
     fallback.sa_handler = SIG_DFL;
     sigemptyset(&fallback.sa_mask);
@@ -50,14 +52,48 @@ extern "C" void remove_pending_and_end(int signal_number) {
     raise(signal_number);
 }
 
-void close_quietly(int& fd) {
-    if (fd >= 0) close(fd);
-    fd = -1;
+// Every signal whose default action ends the process. SIGKILL cannot be
+// caught, and SIGPIPE and SIGXFSZ are ignored by init_process, so that the
+// write fails instead.
+constexpr int kEndingSignals[] = {
+    SIGHUP,  SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT,   SIGBUS,  SIGFPE,  SIGUSR1, SIGSEGV,
+    SIGUSR2, SIGPIPE, SIGALRM, SIGTERM, SIGXCPU, SIGVTALRM, SIGPROF, SIGSYS,  SIGXFSZ,
+#ifdef SIGIO
+    SIGIO,
+#endif
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+#ifdef SIGLOST
+    SIGLOST,
+#endif
+};
+
+// Lets the handler catch `signal_number` unless it was ignored at start
+// (nohup, or init_process's own choice).
+void catch_unless_ignored(int signal_number, const struct sigaction& cleanup) {
+    struct sigaction before {};
+    if (sigaction(signal_number, nullptr, &before) != 0 || before.sa_handler == SIG_IGN) return;
+    sigaction(signal_number, &cleanup, nullptr);
+}
+
+// Whether new outputs are written as unnamed files, which a signal handler
+// need not clean up; false where named temporaries are used.
+bool takes_unnamed_files() {
+#if defined(__linux__) && defined(O_TMPFILE)
+    static const bool proc_links = access("/proc/self/fd", X_OK) == 0;
+    return proc_links && !g_named_temporaries_only;
+#else
+    return false;
+#endif
 }
 
 // Creates a new temporary under a fresh name, exclusively: a name that is
 // taken, by a file or by a link, is never opened. Returns its descriptor and
-// name, or -1.
+// name, or -1 with errno.
 int create_named_temporary(int directory_fd, const char* temp_prefix, mode_t permissions, std::string& name) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         name = temporary_name(temp_prefix);
@@ -65,8 +101,10 @@ int create_named_temporary(int directory_fd, const char* temp_prefix, mode_t per
         const int fd = openat(directory_fd, name.c_str(),
                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, permissions);
         if (fd >= 0) return fd;
+        const int error = errno;
         disarm_pending();
-        if (errno != EEXIST && errno != EINTR) break;
+        errno = error;
+        if (error != EEXIST && error != EINTR) break;
     }
     name.clear();
     return -1;
@@ -79,8 +117,7 @@ int create_named_temporary(int directory_fd, const char* temp_prefix, mode_t per
 // the named temporary serves.
 int open_anonymous(int directory_fd, mode_t permissions) {
 #if defined(__linux__) && defined(O_TMPFILE)
-    if (safe_output_takes_unnamed_files())
-        return openat(directory_fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, permissions);
+    if (takes_unnamed_files()) return openat(directory_fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, permissions);
 #else
     (void)directory_fd;
     (void)permissions;
@@ -127,121 +164,111 @@ Existing examine_existing(int directory_fd, const std::string& name, mode_t& mod
     return Existing::keep_mode;
 }
 
+// Discards the output and hands on the failure.
+Status discarded(SafeOutput& output, Status status) {
+    safe_output_discard(output);
+    return status;
+}
+
+// An unnamed file that must replace something gets a temporary name first,
+// which the rename then moves over the final name.
+Status name_temporarily(SafeOutput& output) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = temporary_name(output.temp_prefix);
+        arm_pending(output.directory_fd, name);
+        if (link_anonymous(output.fd, output.directory_fd, name) == 0) {
+            output.temp_name = std::move(name);
+            return kSucceeded;
+        }
+        const int error = errno;
+        disarm_pending();
+        if (error != EEXIST) return failed(Failure::naming, error);
+    }
+    return failed(Failure::naming, EEXIST);
+}
+
 }  // namespace
 
 void safe_output_install_interrupt_cleanup() {
     struct sigaction cleanup {};
     cleanup.sa_handler = remove_pending_and_end;
-    sigemptyset(&cleanup.sa_mask);
-    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
-        // A signal the caller chose to ignore (nohup) stays ignored.
-        struct sigaction before {};
-        if (sigaction(signal_number, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
-        sigaction(signal_number, &cleanup, nullptr);
-    }
+    // No second signal runs the handler while it is running.
+    sigfillset(&cleanup.sa_mask);
+    for (const int signal_number : kEndingSignals) catch_unless_ignored(signal_number, cleanup);
+#if defined(SIGRTMIN) && defined(SIGRTMAX)
+    for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number)
+        catch_unless_ignored(signal_number, cleanup);
+#endif
 }
 
 void safe_output_use_named_temporaries(bool named) { g_named_temporaries_only = named; }
 
-int safe_output_name_unnamed_file(int fd, int directory_fd, const std::string& name) {
-    return link_anonymous(fd, directory_fd, name);
-}
-
-bool safe_output_takes_unnamed_files() {
-#if defined(__linux__) && defined(O_TMPFILE)
-    static const bool proc_links = access("/proc/self/fd", X_OK) == 0;
-    return proc_links && !g_named_temporaries_only;
-#else
-    return false;
-#endif
-}
-
-bool SafeOutputPlatform::is_open(const SafeOutput& output) { return output.fd_ >= 0; }
-
-OsStatus safe_output_open(SafeOutput& output, const DirectoryHandle& directory,
-                          const std::string& relative_name, const char* temp_prefix, unsigned permissions) {
+Status safe_output_open(SafeOutput& output, const DirectoryHandle& directory, const std::string& relative_name,
+                        const char* temp_prefix, unsigned permissions) {
     safe_output_discard(output);
-    output.error_ = 0;
-    const auto fail = [&](int error) {
-        output.error_ = error;
-        safe_output_discard(output);
-        return os_failure(error);
-    };
+    if (directory.fd < 0) return failed(Failure::directory, EBADF);
     const std::vector<std::string_view> components = path_components(relative_name);
     // A name ending in a separator names a directory, never a file.
-    if (directory.fd < 0) return fail(EBADF);
-    if (components.empty() || ends_in_separator(relative_name)) return fail(EISDIR);
+    if (components.empty() || ends_in_separator(relative_name)) return failed(Failure::name_refused, EISDIR);
 
     int directory_fd = directory.fd;
     for (size_t i = 0; i + 1 < components.size(); ++i) {
         const std::string component(components[i]);
         // O_NOFOLLOW: a link standing as a subdirectory could lead anywhere.
-        const int next = openat(directory_fd, component.c_str(),
-                                O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (next < 0) return fail(errno);
-        if (output.owns_directory_) close(directory_fd);
+        const int next = openat(directory_fd, component.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0) return discarded(output, last_failure(Failure::directory));
+        if (output.owns_directory) close(directory_fd);
         directory_fd = next;
-        output.directory_fd_ = next;
-        output.owns_directory_ = true;
+        output.directory_fd = next;
+        output.owns_directory = true;
     }
-    output.directory_fd_ = directory_fd;
-    output.final_name_ = std::string(components.back());
-    output.temp_prefix_ = temp_prefix;
+    output.directory_fd = directory_fd;
+    output.final_name = std::string(components.back());
+    output.temp_prefix = temp_prefix;
     const auto mode = static_cast<mode_t>(permissions & 0777);
     const int anonymous_fd = open_anonymous(directory_fd, mode);
     if (anonymous_fd >= 0) {
-        output.fd_ = anonymous_fd;
-        output.anonymous_ = true;
-        return os_ok();
+        output.fd = anonymous_fd;
+        output.anonymous = true;
+        return kSucceeded;
     }
-    output.fd_ = create_named_temporary(directory_fd, temp_prefix, mode, output.temp_name_);
-    if (output.fd_ < 0) return fail(errno);
-    return os_ok();
+    output.fd = create_named_temporary(directory_fd, temp_prefix, mode, output.temp_name);
+    if (output.fd < 0) return discarded(output, last_failure(Failure::creating));
+    return kSucceeded;
 }
 
-OsStatus safe_output_write(SafeOutput& output, const void* data, size_t length) {
+Status safe_output_write(SafeOutput& output, const void* data, size_t length) {
     const auto* bytes = static_cast<const char*>(data);
     while (length > 0) {
-        const ssize_t put = write(output.fd_, bytes, length);
+        const ssize_t put = write(output.fd, bytes, length);
         if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) {
-            // A write that takes nothing and reports no error would loop
-            // for ever; it is an error like any other.
-            output.error_ = put < 0 ? errno : EIO;
-            return os_failure(output.error_);
-        }
+        // A write that takes nothing and reports no error would loop for
+        // ever; it is an error like any other.
+        if (put <= 0) return discarded(output, failed(Failure::writing, put < 0 ? errno : 0));
         bytes += put;
         length -= static_cast<size_t>(put);
     }
-    return os_ok();
+    return kSucceeded;
 }
 
-OsStatus SafeOutputPlatform::copy_range(SafeOutput& output, InputFile& source, int64_t offset,
-                                        int64_t length) {
+Status safe_output_copy_from(SafeOutput& output, InputFile& source, int64_t offset, int64_t length) {
+    if (length <= 0) return kSucceeded;
+    if (output.fd < 0) return discarded(output, failed(Failure::writing, EBADF));
+    if (offset < 0) return discarded(output, failed(Failure::reading, EINVAL));
 #ifdef __linux__
     // In-kernel copy: no trip through user memory, and reflinks where the
-    // file system has them.
-    off_t position = static_cast<off_t>(offset);
-    bool started = false;
+    // file system has them. Whatever it cannot do, or fails at, the block
+    // copy does or meets again, and then tells the source's failure from
+    // the output's.
+    auto position = static_cast<off_t>(offset);
     while (length > 0) {
-        const size_t want = static_cast<size_t>(std::min<int64_t>(length, 1 << 30));
-        const ssize_t moved = copy_file_range(source.fd, &position, output.fd_, nullptr, want, 0);
-        if (moved < 0) {
-            if (errno == EINTR) continue;
-            const bool unsupported = errno == EXDEV || errno == ENOSYS || errno == EINVAL ||
-                                     errno == EOPNOTSUPP || errno == EBADF;
-            if (!started && unsupported) return copy_by_blocks(output, source, offset, length);
-            output.error_ = errno;
-            return os_failure(errno);
-        }
-        if (moved == 0) {  // the archive ended early
-            output.error_ = EIO;
-            return os_failure(EIO);
-        }
-        started = true;
+        const auto want = static_cast<size_t>(std::min<int64_t>(length, 1 << 30));
+        const ssize_t moved = copy_file_range(source.fd, &position, output.fd, nullptr, want, 0);
+        if (moved < 0 && errno == EINTR) continue;
+        if (moved <= 0) return copy_by_blocks(output, source, static_cast<int64_t>(position), length);
         length -= moved;
     }
-    return os_ok();
+    return kSucceeded;
 #else
     return copy_by_blocks(output, source, offset, length);
 #endif
@@ -251,78 +278,63 @@ OsStatus SafeOutputPlatform::copy_range(SafeOutput& output, InputFile& source, i
 // when nothing stands there. Otherwise what stands there is judged first; a
 // file is then replaced by a rename from a temporary name, and keeps its
 // permission bits.
-CommitResult SafeOutputPlatform::put_in_place(SafeOutput& output) {
-    const auto fail = [&](int error) {
-        output.error_ = error;
-        return CommitResult::failed;
-    };
+Status safe_output_commit(SafeOutput& output) {
+    if (output.fd < 0) return discarded(output, failed(Failure::naming, EBADF));
     bool in_place = false;
-    if (output.anonymous_) {
-        if (link_anonymous(output.fd_, output.directory_fd_, output.final_name_) == 0)
+    if (output.anonymous) {
+        if (link_anonymous(output.fd, output.directory_fd, output.final_name) == 0)
             in_place = true;
         else if (errno != EEXIST)
-            return fail(errno);
+            return discarded(output, last_failure(Failure::naming));
     }
     if (!in_place) {
         mode_t mode = 0;
-        switch (examine_existing(output.directory_fd_, output.final_name_, mode)) {
-            case Existing::cannot_replace: output.error_ = EISDIR; return CommitResult::cannot_replace;
+        switch (examine_existing(output.directory_fd, output.final_name, mode)) {
+            case Existing::cannot_replace: return discarded(output, failed(Failure::cannot_replace, EISDIR));
             case Existing::keep_mode:
-                if (fchmod(output.fd_, mode) != 0) return fail(errno);
+                if (fchmod(output.fd, mode) != 0) return discarded(output, last_failure(Failure::naming));
                 break;
             case Existing::nothing:
             case Existing::replaceable: break;
         }
     }
-    if (!in_place && output.anonymous_) {
-        for (int attempt = 0; attempt < 100 && output.temp_name_.empty(); ++attempt) {
-            std::string name = temporary_name(output.temp_prefix_);
-            arm_pending(output.directory_fd_, name);
-            if (link_anonymous(output.fd_, output.directory_fd_, name) == 0) {
-                output.temp_name_ = std::move(name);
-            } else {
-                disarm_pending();
-                if (errno != EEXIST) return fail(errno);
-            }
-        }
-        if (output.temp_name_.empty()) return fail(EEXIST);
+    if (!in_place && output.anonymous) {
+        const Status named = name_temporarily(output);
+        if (!named) return discarded(output, named);
     }
-    const int closed = close(output.fd_);
-    output.fd_ = -1;
+    const int closed = close(output.fd);
+    output.fd = -1;
     if (closed != 0) {
-        const int error = errno;
+        const Status status = last_failure(Failure::writing);
         // Nothing stood at the final name before, so taking it back away
         // loses nothing.
-        if (in_place) unlinkat(output.directory_fd_, output.final_name_.c_str(), 0);
-        return fail(error);
+        if (in_place) unlinkat(output.directory_fd, output.final_name.c_str(), 0);
+        return discarded(output, status);
     }
     if (!in_place) {
-        if (renameat(output.directory_fd_, output.temp_name_.c_str(), output.directory_fd_,
-                     output.final_name_.c_str()) != 0) {
+        if (renameat(output.directory_fd, output.temp_name.c_str(), output.directory_fd,
+                     output.final_name.c_str()) != 0) {
             // A directory that appeared at the name since it was judged.
-            if (errno == EISDIR || errno == EBUSY) {
-                output.error_ = errno;
-                return CommitResult::cannot_replace;
-            }
-            return fail(errno);
+            const bool blocked = errno == EISDIR || errno == EBUSY;
+            return discarded(output, last_failure(blocked ? Failure::cannot_replace : Failure::naming));
         }
-        output.temp_name_.clear();
+        output.temp_name.clear();
         disarm_pending();
     }
-    output.anonymous_ = false;
+    output.anonymous = false;
     safe_output_discard(output);
-    return CommitResult::committed;
+    return kSucceeded;
 }
 
 void safe_output_discard(SafeOutput& output) {
-    close_quietly(output.fd_);
-    output.anonymous_ = false;
-    if (output.directory_fd_ >= 0 && !output.temp_name_.empty()) {
-        unlinkat(output.directory_fd_, output.temp_name_.c_str(), 0);
+    close_quietly(output.fd);
+    output.anonymous = false;
+    if (output.directory_fd >= 0 && !output.temp_name.empty()) {
+        unlinkat(output.directory_fd, output.temp_name.c_str(), 0);
         disarm_pending();
     }
-    output.temp_name_.clear();
-    if (output.owns_directory_) close_quietly(output.directory_fd_);
-    output.directory_fd_ = -1;
-    output.owns_directory_ = false;
+    output.temp_name.clear();
+    if (output.owns_directory) close_quietly(output.directory_fd);
+    output.directory_fd = -1;
+    output.owns_directory = false;
 }

@@ -14,8 +14,9 @@
 #include <vector>
 
 #include "common/device_name.h"
-#include "common/safe_output.h"
-#include "common/safe_output_platform.h"
+#include "common/safe_output_parts.h"
+#include "common/system_call.h"
+#include "common/test_hooks.h"
 #include "common/wide_path-win32.h"
 
 namespace {
@@ -156,11 +157,10 @@ DWORD create_temporary(const std::wstring& directory, const std::string& prefix,
     return ERROR_FILE_EXISTS;
 }
 
-// Lets go of a subdirectory held for one file.
-void release(DirectoryHandle& directory) {
-    if (directory.handle != nullptr) CloseHandle(directory.handle);
-    directory.handle = nullptr;
-    directory.path.clear();
+// Discards the output and hands on the failure.
+Status discarded(SafeOutput& output, Status status) {
+    safe_output_discard(output);
+    return status;
 }
 
 }  // namespace
@@ -169,82 +169,77 @@ void release(DirectoryHandle& directory) {
 // what keeps them from outliving the program.
 void safe_output_use_named_temporaries(bool) {}
 
-// Whether a temporary is open for writing.
-bool SafeOutputPlatform::is_open(const SafeOutput& output) { return output.handle_ != nullptr; }
+// Nothing to install: Windows deletes a marked temporary however the
+// program ends.
+void safe_output_install_interrupt_cleanup() {}
 
 // Each subdirectory on the way is opened as open_subdirectory does (no link
 // or junction, no short name for another folder) and the last one held until
 // the file is done; the final name is judged before the temporary is made.
 // Windows has no permission bits to pass on: a new file takes its folder's
 // inherited access rights.
-OsStatus safe_output_open(SafeOutput& output, const DirectoryHandle& directory, const std::string& relative_name,
-                          const char* temp_prefix, unsigned /*permissions*/) {
+Status safe_output_open(SafeOutput& output, const DirectoryHandle& directory, const std::string& relative_name,
+                        const char* temp_prefix, unsigned /*permissions*/) {
     safe_output_discard(output);
-    output.error_ = 0;
-    const auto fail = [&](DWORD error) {
-        output.error_ = static_cast<int>(error);
-        safe_output_discard(output);
-        return os_failure(static_cast<int>(error));
-    };
-    if (!directory.is_open()) return fail(ERROR_INVALID_HANDLE);
+    if (!directory.is_open()) return failed(Failure::directory, ERROR_INVALID_HANDLE);
     std::vector<std::string_view> components = path_components(relative_name);
     // "." names the directory it stands in, as on POSIX.
     std::erase(components, std::string_view("."));
-    if (components.empty() || ends_in_separator(relative_name)) return fail(ERROR_DIRECTORY);
+    if (components.empty() || ends_in_separator(relative_name)) return failed(Failure::name_refused, ERROR_DIRECTORY);
 
     const DirectoryHandle* current = &directory;
     for (size_t i = 0; i + 1 < components.size(); ++i) {
         DirectoryHandle next;
-        const OsStatus opened = open_subdirectory(next, *current, std::string(components[i]));
-        if (!opened) return fail(static_cast<DWORD>(opened.error));
-        std::swap(next.handle, output.subdirectory_.handle);
-        std::swap(next.path, output.subdirectory_.path);
-        current = &output.subdirectory_;
+        const Status opened = open_subdirectory(next, *current, std::string(components[i]));
+        if (!opened) return discarded(output, opened);
+        std::swap(next.handle, output.subdirectory.handle);
+        std::swap(next.path, output.subdirectory.path);
+        current = &output.subdirectory;
     }
     std::wstring final_name;
     if (!is_storable_name(components.back()) || !utf16_from_utf8(components.back(), final_name))
-        return fail(ERROR_INVALID_NAME);
-    output.directory_path_ = current->path;
-    output.final_name_ = std::move(final_name);
+        return discarded(output, failed(Failure::name_refused, ERROR_INVALID_NAME));
+    output.directory_path = current->path;
+    output.final_name = std::move(final_name);
     DWORD attributes = 0;
-    switch (examine_existing(output.directory_path_, output.final_name_, attributes)) {
-        case Existing::other_name: return fail(ERROR_FILE_EXISTS);
-        case Existing::cannot_replace: return fail(ERROR_ACCESS_DENIED);
+    switch (examine_existing(output.directory_path, output.final_name, attributes)) {
+        case Existing::other_name: return discarded(output, failed(Failure::cannot_replace, ERROR_FILE_EXISTS));
+        case Existing::cannot_replace: return discarded(output, failed(Failure::cannot_replace, ERROR_ACCESS_DENIED));
         case Existing::nothing:
         case Existing::replaceable: break;
     }
 
     HANDLE created = nullptr;
-    const DWORD error = create_temporary(output.directory_path_, temp_prefix, created, output.temp_path_);
-    if (error != 0) return fail(error);
-    output.handle_ = created;
-    return os_ok();
+    const DWORD error = create_temporary(output.directory_path, temp_prefix, created, output.temp_path);
+    if (error != 0) return discarded(output, failed(Failure::creating, static_cast<int>(error)));
+    output.handle = created;
+    return kSucceeded;
 }
 
 // WriteFile until every byte is taken, at most 1 GiB at a time.
-OsStatus safe_output_write(SafeOutput& output, const void* data, size_t length) {
+Status safe_output_write(SafeOutput& output, const void* data, size_t length) {
     const auto* bytes = static_cast<const char*>(data);
     while (length > 0) {
         DWORD put = 0;
         const auto want = static_cast<DWORD>(std::min<size_t>(length, 1u << 30));
-        if (WriteFile(output.handle_ == nullptr ? INVALID_HANDLE_VALUE : output.handle_, bytes, want, &put,
-                      nullptr) == 0 ||
-            put == 0) {
-            // A write that takes nothing and reports no error would loop
-            // for ever; it is an error like any other.
-            const DWORD error = GetLastError();
-            output.error_ = static_cast<int>(error != 0 ? error : ERROR_WRITE_FAULT);
-            return os_failure(output.error_);
-        }
+        if (WriteFile(output.handle == nullptr ? INVALID_HANDLE_VALUE : output.handle, bytes, want, &put,
+                      nullptr) == 0)
+            return discarded(output, last_failure(Failure::writing));
+        // A write that takes nothing and reports no error would loop for
+        // ever; it is an error like any other.
+        if (put == 0) return discarded(output, failed(Failure::writing, 0));
         bytes += put;
         length -= put;
     }
-    return os_ok();
+    return kSucceeded;
 }
 
 // Windows has no in-kernel copy between open handles worth the name for
 // ranges of an archive: the portable block copy serves.
-OsStatus SafeOutputPlatform::copy_range(SafeOutput& output, InputFile& source, int64_t offset, int64_t length) {
+Status safe_output_copy_from(SafeOutput& output, InputFile& source, int64_t offset, int64_t length) {
+    if (length <= 0) return kSucceeded;
+    if (output.handle == nullptr) return discarded(output, failed(Failure::writing, ERROR_INVALID_HANDLE));
+    if (offset < 0) return discarded(output, failed(Failure::reading, ERROR_INVALID_PARAMETER));
     return copy_by_blocks(output, source, offset, length);
 }
 
@@ -255,17 +250,15 @@ OsStatus SafeOutputPlatform::copy_range(SafeOutput& output, InputFile& source, i
 // volume has no hard links, the mark comes off (FileDispositionInfoEx) just
 // before the rename by handle; where even that is missing, the file is copied
 // once into a temporary marked after creation, whose mark can come off, and
-// later ones of the run are made so. On a failure the caller discards it,
-// which marks it again first.
-CommitResult SafeOutputPlatform::put_in_place(SafeOutput& output) {
-    const auto fail = [&](DWORD error) {
-        output.error_ = static_cast<int>(error);
-        return CommitResult::failed;
-    };
+// later ones of the run are made so. On a failure it is discarded, which
+// marks it again first.
+Status safe_output_commit(SafeOutput& output) {
+    if (output.handle == nullptr) return discarded(output, failed(Failure::naming, ERROR_INVALID_HANDLE));
+    const auto fail = [&](Failure what, DWORD error) { return discarded(output, failed(what, static_cast<int>(error))); };
     DWORD attributes = 0;
-    switch (examine_existing(output.directory_path_, output.final_name_, attributes)) {
-        case Existing::cannot_replace: output.error_ = ERROR_ACCESS_DENIED; return CommitResult::cannot_replace;
-        case Existing::other_name: return fail(ERROR_FILE_EXISTS);
+    switch (examine_existing(output.directory_path, output.final_name, attributes)) {
+        case Existing::cannot_replace: return fail(Failure::cannot_replace, ERROR_ACCESS_DENIED);
+        case Existing::other_name: return fail(Failure::naming, ERROR_FILE_EXISTS);
         case Existing::nothing:
         case Existing::replaceable: break;
     }
@@ -273,69 +266,68 @@ CommitResult SafeOutputPlatform::put_in_place(SafeOutput& output) {
         if (attributes == 0) return true;
         FILE_BASIC_INFO basic{};  // times of 0 stay as they are
         basic.FileAttributes = attributes | FILE_ATTRIBUTE_ARCHIVE;
-        return SetFileInformationByHandle(output.handle_, FileBasicInfo, &basic, sizeof basic) != 0;
+        return SetFileInformationByHandle(output.handle, FileBasicInfo, &basic, sizeof basic) != 0;
     };
     // A directory or a read-only file that appeared since it was judged.
     const auto not_placed = [&](DWORD error) {
-        if (examine_existing(output.directory_path_, output.final_name_, attributes) == Existing::cannot_replace) {
-            output.error_ = static_cast<int>(error);
-            return CommitResult::cannot_replace;
-        }
-        return fail(error);
+        const bool blocked =
+            examine_existing(output.directory_path, output.final_name, attributes) == Existing::cannot_replace;
+        return fail(blocked ? Failure::cannot_replace : Failure::naming, error);
     };
-    if (!keep_attributes()) return fail(GetLastError());
-    const std::wstring final_path = wide_child_path(output.directory_path_, output.final_name_);
+    if (!keep_attributes()) return fail(Failure::naming, GetLastError());
+    const std::wstring final_path = wide_child_path(output.directory_path, output.final_name);
     // Any refusal of the link (no hard links on the volume, or one Windows
     // would refuse the rename for as well) goes the rename's way, which
     // reports what it meets.
-    const bool linked = !g_mark_after_creation && link_by_handle(output.handle_, final_path);
+    const bool linked = !g_mark_after_creation && link_by_handle(output.handle, final_path);
     if (!linked && !g_mark_after_creation) {
-        if (!clear_mark_of_creation(output.handle_)) {
+        if (!clear_mark_of_creation(output.handle)) {
             g_mark_after_creation = true;
             HANDLE copy = nullptr;
             std::wstring copy_path;
-            const std::wstring old_name = output.temp_path_.substr(output.temp_path_.rfind(L'\\') + 1);
-            DWORD error = create_temporary(output.directory_path_, utf8_from_utf16(old_name), copy, copy_path);
-            if (error != 0) return fail(error);
+            const std::wstring old_name = output.temp_path.substr(output.temp_path.rfind(L'\\') + 1);
+            DWORD error = create_temporary(output.directory_path, utf8_from_utf16(old_name), copy, copy_path);
+            if (error != 0) return fail(Failure::creating, error);
             std::vector<char> block(64 * 1024);
             LARGE_INTEGER start{};
-            if (SetFilePointerEx(output.handle_, start, nullptr, FILE_BEGIN) == 0) error = GetLastError();
+            if (SetFilePointerEx(output.handle, start, nullptr, FILE_BEGIN) == 0) error = GetLastError();
             for (DWORD got = 1; error == 0 && got > 0;) {
                 DWORD put = 0;
-                if (ReadFile(output.handle_, block.data(), static_cast<DWORD>(block.size()), &got, nullptr) == 0)
+                if (ReadFile(output.handle, block.data(), static_cast<DWORD>(block.size()), &got, nullptr) == 0)
                     error = GetLastError();
                 else if (got > 0 && (WriteFile(copy, block.data(), got, &put, nullptr) == 0 || put != got))
                     error = GetLastError() != 0 ? GetLastError() : ERROR_WRITE_FAULT;
             }
-            CloseHandle(output.handle_);  // the first temporary, now removed
-            output.handle_ = copy;
-            output.temp_path_ = std::move(copy_path);
-            if (error != 0) return fail(error);
-            if (!keep_attributes()) return fail(GetLastError());
+            CloseHandle(output.handle);  // the first temporary, now removed
+            output.handle = copy;
+            output.temp_path = std::move(copy_path);
+            if (error != 0) return fail(Failure::writing, error);
+            if (!keep_attributes()) return fail(Failure::naming, GetLastError());
         }
     }
     if (!linked) {
-        if (!set_delete_on_close(output.handle_, false)) return fail(GetLastError());
-        if (!rename_by_handle(output.handle_, final_path)) return not_placed(GetLastError());
+        if (!set_delete_on_close(output.handle, false)) return fail(Failure::naming, GetLastError());
+        if (!rename_by_handle(output.handle, final_path)) return not_placed(GetLastError());
     }
-    CloseHandle(output.handle_);
-    output.handle_ = nullptr;
-    output.temp_path_.clear();
+    CloseHandle(output.handle);
+    output.handle = nullptr;
+    output.temp_path.clear();
     safe_output_discard(output);
-    return CommitResult::committed;
+    return kSucceeded;
 }
 
 // The mark is set again before closing, in case a failed commit had taken it
 // off; should that fail, the temporary is removed by name.
 void safe_output_discard(SafeOutput& output) {
-    if (output.handle_ != nullptr) {
-        const bool marked = set_delete_on_close(output.handle_, true);
-        CloseHandle(output.handle_);
-        output.handle_ = nullptr;
-        if (!marked && !output.temp_path_.empty()) DeleteFileW(output.temp_path_.c_str());
+    if (output.handle != nullptr) {
+        const bool marked = set_delete_on_close(output.handle, true);
+        CloseHandle(output.handle);
+        output.handle = nullptr;
+        if (!marked && !output.temp_path.empty()) DeleteFileW(output.temp_path.c_str());
     }
-    output.temp_path_.clear();
-    output.final_name_.clear();
-    output.directory_path_.clear();
-    release(output.subdirectory_);
+    output.temp_path.clear();
+    output.final_name.clear();
+    output.directory_path.clear();
+    close_quietly(output.subdirectory.handle);
+    output.subdirectory.path.clear();
 }

@@ -1,28 +1,31 @@
-// The portable part of the safe output: what both platforms do alike around
-// their own ways of putting a file in place.
+// The parts of the safe output both platforms share.
 
-#include "common/safe_output.h"
+#include "common/safe_output_parts.h"
 
 #include <algorithm>
-#include <cerrno>
+#include <chrono>
+#include <random>
 #include <vector>
 
-#include "common/safe_output_platform.h"
+#include "common/system_call.h"
 
 SafeOutput::~SafeOutput() { safe_output_discard(*this); }
 
-OsStatus safe_output_copy_from(SafeOutput& output, InputFile& source, int64_t offset,
-                               int64_t length) {
-    if (length <= 0) return os_ok();
-    if (offset < 0 || !SafeOutputPlatform::is_open(output)) {
-        SafeOutputPlatform::set_error(output, EINVAL);
-        return os_failure(EINVAL);
-    }
-    return SafeOutputPlatform::copy_range(output, source, offset, length);
+std::string temporary_name(const char* prefix) {
+    static std::mt19937_64 generator{
+        std::random_device{}() ^
+        static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count())};
+    static const char kDigits[] = "0123456789abcdef";
+    std::string name(prefix);
+    name += '~';
+    uint64_t bits = generator();
+    for (int i = 0; i < 12; ++i, bits >>= 4) name += kDigits[bits & 0xF];
+    return name;
 }
 
-OsStatus SafeOutputPlatform::copy_by_blocks(SafeOutput& output, InputFile& source, int64_t offset,
-                                            int64_t length) {
+// Reads and writes are separate calls here, so a failure is told apart as
+// the source's or the output's.
+Status copy_by_blocks(SafeOutput& output, InputFile& source, int64_t offset, int64_t length) {
     constexpr int64_t kBlock = 1 << 20;
     std::vector<char> buffer(static_cast<size_t>(std::min(length, kBlock)));
     while (length > 0) {
@@ -30,21 +33,14 @@ OsStatus SafeOutputPlatform::copy_by_blocks(SafeOutput& output, InputFile& sourc
         const int64_t got = read_input_at(source, buffer.data(), want, offset);
         if (got <= 0) {
             // An archive that ends early is as broken as one that fails.
-            const int error = EIO;
-            set_error(output, error);
-            return os_failure(error);
+            const Status status = got < 0 ? last_failure(Failure::reading) : failed(Failure::reading, 0);
+            safe_output_discard(output);
+            return status;
         }
-        const OsStatus written = safe_output_write(output, buffer.data(), static_cast<size_t>(got));
+        const Status written = safe_output_write(output, buffer.data(), static_cast<size_t>(got));
         if (!written) return written;
         offset += got;
         length -= got;
     }
-    return os_ok();
-}
-
-CommitResult safe_output_commit(SafeOutput& output) {
-    if (!SafeOutputPlatform::is_open(output)) return CommitResult::failed;
-    const CommitResult result = SafeOutputPlatform::put_in_place(output);
-    if (result != CommitResult::committed) safe_output_discard(output);
-    return result;
+    return kSucceeded;
 }

@@ -1,14 +1,16 @@
 #pragma once
 
-// The safe output: a file is written where no one can see it half done, and
-// appears under its final name only when complete, so a crash, a full disk or
-// a failed read never leaves a partial file under that name, and whatever
-// stood there before survives every failure. Three ways, one contract:
+// The safe output: the one way either program writes a file. A file is
+// written where no one can see it half done, and appears under its final
+// name only when complete, so a crash, a full disk or a failed read never
+// leaves a partial file under that name, and whatever stood there before
+// survives every failure. Three ways, one contract:
 //  - Linux with /proc: an unnamed file (O_TMPFILE) in the target directory,
 //    linked under its final name when complete; a crash leaves nothing.
 //  - other POSIX systems, and Linux file systems without unnamed files: a
 //    temporary created exclusively beside the final name and renamed over
-//    it; an interrupt or hang-up removes it (see init_process).
+//    it; a signal that ends the program removes it first (see
+//    safe_output_install_interrupt_cleanup).
 //  - Windows: a temporary created marked delete-on-close, so even a killed
 //    process leaves nothing, given its final name as a hard link when
 //    complete, the mark still on (renamed by handle where links are missing).
@@ -16,21 +18,41 @@
 // replaced, a linked subdirectory refused. A file at the final name that the
 // user may not write, or a directory there, is not replaced. A replaced file
 // keeps its permission bits.
+//
+// The calling sequence, one file at a time:
+//     SafeOutput output;
+//     safe_output_open(output, directory, name, prefix, permissions);
+//     safe_output_write(...) or safe_output_copy_from(...), as often as needed;
+//     safe_output_commit(output);
+// Each call returns a Status. At the first failure the file is already
+// discarded (closed and removed, nothing left under any name) and the
+// caller simply hands the status on; every later call fails too. An output
+// dropped without a commit is discarded by its destructor. What each
+// failure means:
+//   open:      Failure::directory    the directory is not open, or a subdirectory
+//                                    on the way is missing or a link
+//              Failure::name_refused the name is empty, ends in a separator, or
+//                                    cannot be stored on this file system
+//              Failure::cannot_replace (Windows, found already here) see commit
+//              Failure::creating     the temporary could not be made
+//   write:     Failure::writing      a write error, or a write that took nothing
+//   copy_from: Failure::reading      the source could not be read or ended early
+//              Failure::writing      as for write
+//   commit:    Failure::cannot_replace a directory, or a file the user may not
+//                                    write, stands at the final name; it is untouched
+//              Failure::writing      closing the file reported that its bytes
+//                                    did not all reach the disk
+//              Failure::naming       the file could not be put under its name
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-#include "common/platform.h"
+#include "common/directory.h"
+#include "common/input_file.h"
+#include "common/status.h"
 
-enum class CommitResult {
-    committed,
-    // A directory, or a file the user may not write, stands at the final
-    // name: to the user, a file that could not be opened. Nothing changed.
-    cannot_replace,
-    failed,
-};
-
+// One file being written; plain fields, owned and closed by it.
 struct SafeOutput {
     SafeOutput() = default;
     SafeOutput(const SafeOutput&) = delete;
@@ -38,62 +60,47 @@ struct SafeOutput {
     // Discards what is not committed.
     ~SafeOutput();
 
-    // The system's code for the last failure, 0 when there was none.
-    int error() const { return error_; }
-
-   private:
-    friend OsStatus safe_output_open(SafeOutput&, const DirectoryHandle&, const std::string&, const char*,
-                                     unsigned);
-    friend OsStatus safe_output_write(SafeOutput&, const void*, size_t);
-    friend OsStatus safe_output_copy_from(SafeOutput&, InputFile&, int64_t, int64_t);
-    friend CommitResult safe_output_commit(SafeOutput&);
-    friend void safe_output_discard(SafeOutput&);
-    // The platform file's own helpers, as static members.
-    friend struct SafeOutputPlatform;
-
-    int error_ = 0;
 #ifdef _WIN32
-    void* handle_ = nullptr;         // the temporary, deleted when closed until committed
-    DirectoryHandle subdirectory_;   // held while the file goes below the caller's directory
-    std::wstring directory_path_;    // where the file goes, in the \\?\ form
-    std::wstring temp_path_;         // to remove it should marking it ever fail
-    std::wstring final_name_;
+    void* handle = nullptr;         // the temporary, deleted when closed until committed
+    DirectoryHandle subdirectory;   // held while the file goes below the caller's directory
+    std::wstring directory_path;    // where the file goes, in the \\?\ form
+    std::wstring temp_path;         // to remove it should marking it ever fail
+    std::wstring final_name;
 #else
-    int fd_ = -1;
-    int directory_fd_ = -1;     // the directory the file goes into
-    bool owns_directory_ = false;  // false when it is the caller's handle's
-    bool anonymous_ = false;    // an unnamed file, until it is linked
-    std::string temp_name_;     // within directory_fd_; empty while unnamed
-    std::string final_name_;
-    const char* temp_prefix_ = "";
+    int fd = -1;
+    int directory_fd = -1;        // the directory the file goes into
+    bool owns_directory = false;  // false when it is the caller's handle's
+    bool anonymous = false;       // an unnamed file, until it is linked
+    std::string temp_name;        // within directory_fd; empty while unnamed
+    std::string final_name;
+    const char* temp_prefix = "";
 #endif
 };
 
 // Starts a file to be put at `relative_name` inside `directory`.
 // `relative_name` may hold subdirectories (separated as path.h says); none is
-// created, and none may be a link or junction: that, a missing subdirectory,
-// or a name ending in a separator fails. A temporary that needs a name gets
-// one beginning with `temp_prefix`. A new file gets at most `permissions`
-// (less what the user's umask takes away, where the platform has both); a
-// file it replaces keeps its own.
-OsStatus safe_output_open(SafeOutput& output, const DirectoryHandle& directory,
-                          const std::string& relative_name, const char* temp_prefix,
-                          unsigned permissions = 0666);
+// created. A temporary that needs a name gets one beginning with
+// `temp_prefix`. A new file gets at most `permissions` (less what the user's
+// umask takes away, where the platform has both); a file it replaces keeps
+// its own.
+Status safe_output_open(SafeOutput& output, const DirectoryHandle& directory, const std::string& relative_name,
+                        const char* temp_prefix, unsigned permissions = 0666);
 
-OsStatus safe_output_write(SafeOutput& output, const void* data, size_t length);
+Status safe_output_write(SafeOutput& output, const void* data, size_t length);
 
 // Appends `length` bytes of `source` starting at `offset`, by the fastest
-// means the platform has. Fails on a read or write error or an early end.
-OsStatus safe_output_copy_from(SafeOutput& output, InputFile& source, int64_t offset,
-                               int64_t length);
+// means the platform has.
+Status safe_output_copy_from(SafeOutput& output, InputFile& source, int64_t offset, int64_t length);
 
 // Puts the complete file under its final name, replacing a file or a link
-// that stands there. On any failure the file is discarded.
-CommitResult safe_output_commit(SafeOutput& output);
+// that stands there.
+Status safe_output_commit(SafeOutput& output);
 
 // Closes and removes the file being written. Harmless when nothing is open.
 void safe_output_discard(SafeOutput& output);
 
-// For tests: makes every later output take the named temporary where the
-// platform would otherwise write an unnamed file.
-void safe_output_use_named_temporaries(bool named);
+// Called once at the program's start (program_main): where temporaries have
+// names, every signal that would end the program removes the one being
+// written first, then ends the program as the signal would have. Signals
+// ignored at start stay ignored.
+void safe_output_install_interrupt_cleanup();

@@ -1,10 +1,21 @@
 #pragma once
 
-// Points inside a run where a test can act at a moment nothing outside the
-// program could time reliably. Each is null, and does nothing, in the
-// programs themselves.
+// Hooks that only the tests set, so that they can reach states a user's run
+// reaches only by chance. Each is off unless a test turns it on, and does
+// nothing in the programs themselves.
 
 #include <cstddef>
+#include <string>
+
+// Makes every later safe output take the named temporary where the platform
+// would otherwise write an unnamed file (safe_output-posix.cc).
+void safe_output_use_named_temporaries(bool named);
+
+// Called with the name of a subdirectory or of a matching file just before
+// the scrambler's walk opens it (a file's line already printed), so a test
+// can change the tree or look at the console at that moment (walk_tree.cc).
+using WalkHook = void (*)(const std::string& name);
+void set_walk_hook(WalkHook hook);
 
 // Called just before the unpacker reads a block of directory records from
 // the archive, with the index of the block's first entry: a test changes the

@@ -6,9 +6,6 @@
 
 namespace {
 
-// The failure of the call just made, with Windows' own code.
-OsStatus last_failure() { return os_failure(static_cast<int>(GetLastError())); }
-
 // Whether `text` begins with `prefix`; for the \\?\ and \\.\ forms.
 bool starts_with(std::wstring_view text, std::wstring_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
@@ -77,18 +74,18 @@ bool same_file(HANDLE a, HANDLE b) {
 
 }  // namespace
 
-OsStatus system_path(const std::string& path, std::wstring& system) {
+Status system_path(const std::string& path, std::wstring& system) {
     std::wstring wide;
-    if (path.empty() || !utf16_from_utf8(path, wide)) return os_failure(ERROR_INVALID_NAME);
+    if (path.empty() || !utf16_from_utf8(path, wide)) return failed(Failure::name_refused, ERROR_INVALID_NAME);
     if (starts_with(wide, L"\\\\?\\")) {
         system = wide;
     } else {
         const DWORD size = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-        if (size == 0) return last_failure();
+        if (size == 0) return last_failure(Failure::name_refused);
         std::wstring full(size, L'\0');
         const DWORD length = GetFullPathNameW(wide.c_str(), size, full.data(), nullptr);
-        if (length == 0) return last_failure();
-        if (length >= size) return os_failure(ERROR_FILENAME_EXCED_RANGE);
+        if (length == 0) return last_failure(Failure::name_refused);
+        if (length >= size) return failed(Failure::name_refused, ERROR_FILENAME_EXCED_RANGE);
         full.resize(length);
         if (starts_with(full, L"\\\\.\\") || starts_with(full, L"\\\\?\\")) {
             system = L"\\\\?\\" + full.substr(4);
@@ -98,10 +95,10 @@ OsStatus system_path(const std::string& path, std::wstring& system) {
             system = L"\\\\?\\" + full;
         }
     }
-    if (!names_file_or_directory(system)) return os_failure(ERROR_INVALID_NAME);
+    if (!names_file_or_directory(system)) return failed(Failure::name_refused, ERROR_INVALID_NAME);
     const size_t root = root_length(system);
     while (system.size() > root && system.back() == L'\\') system.pop_back();
-    return os_ok();
+    return kSucceeded;
 }
 
 std::wstring pinned_path(HANDLE opened, const std::wstring& system) {

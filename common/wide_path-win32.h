@@ -12,7 +12,8 @@
 #include <string>
 #include <string_view>
 
-#include "common/platform.h"
+#include "common/status.h"
+#include "common/system_call.h"
 
 // UTF-16 as the program holds text: UTF-8, with a lone surrogate in its
 // three-byte form, so that nothing is lost or merged.
@@ -47,7 +48,7 @@ bool find_listed(const std::wstring& directory, const std::wstring& name, WIN32_
 // "\\.\C:\dir", "\\?\C:\dir") and a share or what lies on it pass;
 // "\\.\C:" and "\\?\C:" (drive C's raw volume), NUL, \\.\pipe\...,
 // PhysicalDriveN, GLOBALROOT and volume GUID paths do not.
-OsStatus system_path(const std::string& path, std::wstring& system);
+Status system_path(const std::string& path, std::wstring& system);
 
 // The path to keep for a directory opened at `system`: the one Windows
 // reports for it, with every link and junction on the way resolved once, so

@@ -1,12 +1,6 @@
 #include "common/wildcard.h"
 
-namespace {
-
-char fold_case(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-}  // namespace
+#include "common/ascii_case.h"
 
 // Iterative glob match with one backtrack point for the last '*', so a long
 // name against many stars stays linear rather than exponential.
@@ -21,7 +15,7 @@ bool match_wildcard(std::string_view pattern, std::string_view name) {
             star = p++;
             star_name = n;
         } else if (p < pattern.size() &&
-                   (pattern[p] == '?' || fold_case(pattern[p]) == fold_case(name[n]))) {
+                   (pattern[p] == '?' || fold_ascii_case(pattern[p]) == fold_ascii_case(name[n]))) {
             ++p;
             ++n;
         } else if (star != std::string_view::npos) {

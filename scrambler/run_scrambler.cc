@@ -2,21 +2,16 @@
 
 #include <string>
 
-#include "common/platform.h"
+#include "common/directory.h"
+#include "scrambler/scrambler_texts.h"
 #include "scrambler/walk_tree.h"
 
 int run_scrambler(int argc, char** argv, Console& console) {
     if (argc != 2) return 2;
     const std::string argument = argv[1];
     switch (probe_path(argument)) {
-        case PathKind::missing:
-            console_print(console, "directory open error.\npress enter key.\n");
-            wait_for_key(console);
-            return 1;
-        case PathKind::other:
-            console_print(console, "It isn't directory.\npress enter key.\n");
-            wait_for_key(console);
-            return 1;
+        case PathKind::missing: return finish_run(console, kDirectoryOpenError, 1);
+        case PathKind::other: return finish_run(console, kNotADirectory, 1);
         case PathKind::directory: break;
     }
     // The directory the probe found is opened once, as given (no separator
@@ -27,7 +22,7 @@ int run_scrambler(int argc, char** argv, Console& console) {
     // all was done.
     DirectoryHandle top;
     const bool opened = static_cast<bool>(open_directory(top, argument));
-    console_print(console, "press enter to start...");
+    console_print(console, "%s", kStartPrompt);
     wait_for_key(console);
     // All BMP files of the tree, then all TGA, then all TXT: each walk
     // covers the whole tree, and a failure in one does not skip the others.
@@ -37,8 +32,5 @@ int run_scrambler(int argc, char** argv, Console& console) {
         all_done = walk_tree(top, "*.tga", console) && all_done;
         all_done = walk_tree(top, "*.txt", console) && all_done;
     }
-
-    console_print(console, "successful.\npress enter key.\n");
-    wait_for_key(console);
-    return all_done ? 0 : 1;
+    return finish_run(console, kSuccessful, all_done ? 0 : 1);
 }

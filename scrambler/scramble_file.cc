@@ -3,8 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "common/platform.h"
+#include "common/path.h"
 #include "common/safe_output.h"
+#include "common/system_call.h"
 
 namespace {
 
@@ -32,14 +33,14 @@ void xor_block(unsigned char* block, const unsigned char* stream, size_t length)
 
 }  // namespace
 
-int scramble_into(InputFile& source, const DirectoryHandle& directory,
-                  const std::string& destination_name) {
+Status scramble_into(InputFile& source, const DirectoryHandle& directory, const std::string& destination_name) {
     // A temporary, where the system needs one, starts with the copies' own
     // prefix, so no walk ever takes it for a source.
     SafeOutput output;
     // A new copy is readable by no one its source is not readable by: the
     // bytes are only XORed with a fixed key.
-    if (!safe_output_open(output, directory, destination_name, "_o_", source.permissions)) return -1;
+    const Status opened = safe_output_open(output, directory, destination_name, "_o_", source.permissions);
+    if (!opened) return opened;
 
     const KeyStream& stream = key_stream();
     alignas(64) static unsigned char block[kBlockSize];
@@ -48,12 +49,15 @@ int scramble_into(InputFile& source, const DirectoryHandle& directory,
     int64_t left = source.size;
     while (left > 0) {
         const size_t want = left < static_cast<int64_t>(kBlockSize) ? static_cast<size_t>(left) : kBlockSize;
-        if (read_input_fully(source, block, want) != static_cast<int64_t>(want)) return -1;
+        const int64_t got = read_input_fully(source, block, want);
+        if (got < 0) return last_failure(Failure::reading);
+        if (got != static_cast<int64_t>(want)) return failed(Failure::reading, 0);
         xor_block(block, stream.bytes, want);
-        if (!safe_output_write(output, block, want)) return -1;
+        const Status written = safe_output_write(output, block, want);
+        if (!written) return written;
         left -= static_cast<int64_t>(want);
     }
-    return safe_output_commit(output) == CommitResult::committed ? 0 : -1;
+    return safe_output_commit(output);
 }
 
 int scramble_file(const std::string& source, const std::string& destination) {
@@ -62,5 +66,5 @@ int scramble_file(const std::string& source, const std::string& destination) {
     const PathParts parts = split_path(destination);
     DirectoryHandle directory;
     if (!open_directory(directory, std::string(parts.directory))) return -1;
-    return scramble_into(input, directory, std::string(parts.name));
+    return scramble_into(input, directory, std::string(parts.name)) ? 0 : -1;
 }

@@ -4,23 +4,22 @@
 #include <string>
 #include <string_view>
 
-#include "common/platform.h"
+#include "common/ascii_case.h"
+#include "common/code_page.h"
+#include "common/test_hooks.h"
 #include "common/wildcard.h"
 #include "scrambler/scramble_file.h"
+#include "scrambler/scrambler_texts.h"
 
 namespace {
 
 WalkHook g_walk_hook = nullptr;
 
-// Files larger than this take long enough that their line is pushed out
-// before the copy starts, whatever the console is.
-constexpr int64_t kLongWorkBytes = int64_t{64} * 1024;
-
 // Names already carrying the copies' prefix, in any letter case, are copies
 // (or their temporaries) and never sources.
 bool is_scrambled_name(std::string_view name) {
     if (name.size() < 3) return false;
-    return name[0] == '_' && (name[1] == 'o' || name[1] == 'O') && name[2] == '_';
+    return name[0] == '_' && fold_ascii_case(name[1]) == 'o' && name[2] == '_';
 }
 
 // One file: its name, the copy, then the result word on the same line. The
@@ -32,13 +31,14 @@ bool scramble_listed_file(const DirectoryHandle& directory, const std::string& n
     if (g_walk_hook != nullptr) g_walk_hook(name);
     InputFile source;
     // A FIFO, socket or device is never opened: reading one could block.
-    bool done = entry.kind == EntryKind::regular && open_input_file_at(source, directory, name, entry.is_link);
-    // Shown before long work even on a pipe, so `scrambler dir | tee log`
-    // tells which file is being copied.
-    if (done && source.size > kLongWorkBytes) console_flush(console);
-    done = done && scramble_into(source, directory, "_o_" + name) == 0;
-    console_print(console, done ? "done.\n" : "error.\n");
-    return done;
+    Status status = entry.kind == EntryKind::regular ? open_input_file_at(source, directory, name, entry.is_link)
+                                                     : failed(Failure::reading, 0);
+    if (status) {
+        show_before_work(console, source.size);
+        status = scramble_into(source, directory, "_o_" + name);
+    }
+    console_print(console, "%s", file_result_text(status));
+    return static_cast<bool>(status);
 }
 
 // One open directory of the walk: its handle (the top one is the caller's),
@@ -105,12 +105,6 @@ bool walk_directory(const DirectoryHandle& top, const std::string& pattern, Cons
 }
 
 }  // namespace
-
-bool walk_tree(const std::string& directory, const std::string& pattern, Console& console) {
-    DirectoryHandle top;
-    if (!open_directory(top, directory)) return false;
-    return walk_directory(top, pattern, console);
-}
 
 bool walk_tree(const DirectoryHandle& directory, const std::string& pattern, Console& console) {
     return walk_directory(directory, pattern, console);

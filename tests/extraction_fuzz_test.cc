@@ -10,7 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -29,10 +28,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Each run starts a process; stop starting new ones after this long, so the
-// check costs the same on a slow build as on a fast one.
-constexpr auto kTimeBudget = std::chrono::seconds(12);
-constexpr int kMaxIterations = 4000;
+// Each run starts a process: this many archives, the same ones on every run,
+// take a few seconds even under the sanitizers.
+constexpr int kArchives = 100;
 constexpr uint32_t kBaseSeed = 20240611;
 
 struct GeneratedEntry {
@@ -288,11 +286,10 @@ TEST(ExtractionFuzz, RandomArchivesNeverReachOutsideTheirOutputDirectory) {
     ASSERT_TRUE(write_file((folder / "sentinel.d" / "inside").string(), "sentinel in a directory"));
     ASSERT_TRUE(write_file((parent / "sentinel").string(), "sentinel in the parent"));
 
-    const auto started = std::chrono::steady_clock::now();
     int iterations = 0;
     int sound = 0;
     int completed = 0;
-    for (; iterations < kMaxIterations && std::chrono::steady_clock::now() - started < kTimeBudget; ++iterations) {
+    for (; iterations < kArchives; ++iterations) {
         const uint32_t seed = kBaseSeed + static_cast<uint32_t>(iterations);
         SCOPED_TRACE("seed " + std::to_string(seed));
         const GeneratedArchive archive = generate(seed);
@@ -330,9 +327,6 @@ TEST(ExtractionFuzz, RandomArchivesNeverReachOutsideTheirOutputDirectory) {
         std::error_code error;
         fs::remove_all(output, error);
     }
-    // A run that checked too little proves little: even a sanitized build on
-    // a machine busy with other builds gets through more than this.
-    EXPECT_GE(iterations, 50);
     std::printf("%d random archives unpacked (%d sound, %d completed)\n", iterations, sound, completed);
 }
 

@@ -1,7 +1,8 @@
-// An interrupted run leaves nothing behind: a program stopped by Ctrl+C, a
-// termination or a hang-up in the middle of a large file removes the
-// temporary it was writing, keeps the file an earlier run left under the
-// final name, and ends as the signal ends a program.
+// An interrupted run leaves nothing behind: a program stopped in the middle
+// of a large file by any signal that ends it (Ctrl+C, Ctrl+\, a termination,
+// a hang-up, a timer, a CPU limit, a user signal) removes the temporary it
+// was writing, keeps the file an earlier run left under the final name, and
+// ends as the signal ends a program.
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,7 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,6 +21,7 @@
 
 #include "common/program_main.h"
 #include "common/safe_output.h"
+#include "common/test_hooks.h"
 #include "pak_writer.h"
 #include "scrambler/run_scrambler.h"
 #include "test_support.h"
@@ -39,7 +42,7 @@ bool make_sparse(const std::string& path, const std::string& head, off_t size) {
 bool temporary_being_written(const std::string& directory, const std::string& prefix) {
     for (const std::string& name : list_names(directory)) {
         struct stat info;
-        if (name.rfind(prefix, 0) == 0 && stat(join_path(directory, name).c_str(), &info) == 0 && info.st_size > 0)
+        if (name.rfind(prefix, 0) == 0 && stat((directory + "/" + name).c_str(), &info) == 0 && info.st_size > 0)
             return true;
     }
     return false;
@@ -52,7 +55,11 @@ int signal_mid_write(ProgramDriver driver, const std::string& argument, const st
                      const std::string& prefix, int signal_number) {
     const pid_t child = fork();
     if (child == 0) {
+        // Signals such as SIGQUIT end a program with a core dump: none is wanted here.
+        const rlimit no_core{0, 0};
+        setrlimit(RLIMIT_CORE, &no_core);
         init_process();
+        safe_output_install_interrupt_cleanup();
         safe_output_use_named_temporaries(true);
         CapturedConsole capture("\n\n");
         _exit(call_driver(driver, capture.console, {argument}));
@@ -82,6 +89,13 @@ TEST(Interrupt, RemovesTheTemporaryAndKeepsTheEarlierFile) {
         {run_scrambler, "tree", "_o_big.bmp", "tree", "_o_~", SIGTERM},
         {run_unpacker, "big.pak", "big.bin", "big", ".unpacker-~", SIGINT},
         {run_unpacker, "big.pak", "big.bin", "big", ".unpacker-~", SIGHUP},
+        {run_scrambler, "tree", "_o_big.bmp", "tree", "_o_~", SIGQUIT},
+        {run_scrambler, "tree", "_o_big.bmp", "tree", "_o_~", SIGUSR1},
+        {run_scrambler, "tree", "_o_big.bmp", "tree", "_o_~", SIGALRM},
+        {run_scrambler, "tree", "_o_big.bmp", "tree", "_o_~", SIGXCPU},
+        {run_unpacker, "big.pak", "big.bin", "big", ".unpacker-~", SIGUSR2},
+        {run_unpacker, "big.pak", "big.bin", "big", ".unpacker-~", SIGVTALRM},
+        {run_unpacker, "big.pak", "big.bin", "big", ".unpacker-~", SIGPROF},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.argument) + " signal " + std::to_string(c.signal_number));

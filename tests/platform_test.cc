@@ -5,25 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "common/safe_output.h"
 #include "test_support.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
 #include <unistd.h>
 #endif
-
-namespace {
-
-bool write_safely(const std::string& directory, const std::string& relative, const std::string& bytes) {
-    DirectoryHandle handle;
-    SafeOutput output;
-    return open_directory(handle, directory) && safe_output_open(output, handle, relative, ".part") &&
-           safe_output_write(output, bytes.data(), bytes.size()) &&
-           safe_output_commit(output) == CommitResult::committed;
-}
-
-}  // namespace
 
 TEST(ListDirectory, ListsEverythingInAStableOrder) {
     ScratchDir dir;
@@ -43,9 +30,9 @@ TEST(ListDirectory, ListsEverythingInAStableOrder) {
     for (const DirEntry& entry : entries.entries)
         EXPECT_EQ(entry.kind, entry_name(entries, entry) == "d.txt" ? EntryKind::directory : EntryKind::regular);
     DirectoryHandle missing;
-    const OsStatus opened = open_directory(missing, dir.path("missing"));
-    EXPECT_FALSE(opened);
-    EXPECT_NE(opened.error, 0) << "the cause is kept";
+    const Status opened = open_directory(missing, dir.path("missing"));
+    EXPECT_EQ(opened.failure, Failure::directory);
+    EXPECT_NE(opened.code, 0) << "the cause is kept";
 }
 
 #ifndef _WIN32
@@ -75,83 +62,3 @@ TEST(ProbePath, TellsDirectoriesFromFilesAndNothing) {
     EXPECT_EQ(probe_path(dir.path("none")), PathKind::missing);
     EXPECT_EQ(probe_path(""), PathKind::missing);
 }
-
-TEST(SafeOutput, NothingStandsUnderTheFinalNameUntilCommit) {
-    ScratchDir dir;
-    ASSERT_TRUE(write_file(dir.path("out"), "old"));
-    {
-        DirectoryHandle handle;
-        ASSERT_TRUE(open_directory(handle, dir.root));
-        SafeOutput output;
-        ASSERT_TRUE(safe_output_open(output, handle, "out", ".part"));
-        ASSERT_TRUE(safe_output_write(output, "new", 3));
-        EXPECT_EQ(read_file(dir.path("out")), "old");
-    }  // dropped without commit: the temporary goes, the old file stays
-    EXPECT_EQ(list_names(dir.root), std::vector<std::string>{"out"});
-    EXPECT_EQ(read_file(dir.path("out")), "old");
-    ASSERT_TRUE(write_safely(dir.root, "out", "new"));
-    EXPECT_EQ(read_file(dir.path("out")), "new");
-    EXPECT_EQ(list_names(dir.root), std::vector<std::string>{"out"});
-}
-
-// Subdirectories are never created, a name ending in a separator or naming
-// a directory is never a file, and a directory at the final name is told
-// apart from other failures and left as it was.
-TEST(SafeOutput, WritesIntoExistingSubdirectoriesOnly) {
-    ScratchDir dir;
-    ASSERT_TRUE(make_dir(dir.path("sub")));
-    EXPECT_TRUE(write_safely(dir.root, "sub/a", "a"));
-    EXPECT_EQ(read_file(dir.path("sub/a")), "a");
-    for (const char* name : {"missing/a", "sub/", "", ".", "sub/."}) EXPECT_FALSE(write_safely(dir.root, name, "a")) << name;
-    DirectoryHandle handle;
-    ASSERT_TRUE(open_directory(handle, dir.root));
-    SafeOutput output;
-    // Found at the latest when committing; some platforms refuse already here.
-    if (safe_output_open(output, handle, "sub", ".part")) {
-        ASSERT_TRUE(safe_output_write(output, "x", 1));
-        EXPECT_EQ(safe_output_commit(output), CommitResult::cannot_replace);
-    }
-    EXPECT_EQ(list_names(dir.path("sub")), std::vector<std::string>{"a"});
-    EXPECT_EQ(list_names(dir.root), std::vector<std::string>{"sub"});
-    DirectoryHandle closed;
-    EXPECT_FALSE(safe_output_open(output, closed, "x", ".part"));
-}
-
-TEST(SafeOutput, CopiesARangeOfAnotherFile) {
-    ScratchDir dir;
-    ASSERT_TRUE(write_file(dir.path("source"), "0123456789"));
-    InputFile source;
-    ASSERT_TRUE(open_input_file(source, dir.path("source")));
-    EXPECT_EQ(source.size, 10);
-    DirectoryHandle handle;
-    ASSERT_TRUE(open_directory(handle, dir.root));
-    SafeOutput output;
-    ASSERT_TRUE(safe_output_open(output, handle, "range", ".part"));
-    ASSERT_TRUE(safe_output_copy_from(output, source, 3, 4));
-    EXPECT_FALSE(safe_output_copy_from(output, source, 8, 5)) << "the source ends early";
-    EXPECT_NE(output.error(), 0);
-    EXPECT_EQ(safe_output_commit(output), CommitResult::committed);
-    EXPECT_EQ(read_file(dir.path("range")).substr(0, 4), "3456");
-}
-
-#ifndef _WIN32
-TEST(SafeOutput, NeverWritesThroughLinks) {
-    ScratchDir dir;
-    ScratchDir outside;
-    ASSERT_TRUE(write_file(outside.path("target"), "outside"));
-    ASSERT_EQ(symlink(outside.path("target").c_str(), dir.path("file").c_str()), 0);
-    ASSERT_EQ(symlink(outside.root.c_str(), dir.path("linkdir").c_str()), 0);
-    EXPECT_TRUE(write_safely(dir.root, "file", "mine"));
-    EXPECT_EQ(read_file(outside.path("target")), "outside");
-    EXPECT_FALSE(write_safely(dir.root, "linkdir/target", "mine"));
-    EXPECT_EQ(list_names(outside.root), std::vector<std::string>{"target"});
-    // The directory handed in may itself be a link the user made.
-    EXPECT_TRUE(write_safely(dir.path("linkdir"), "new", "mine"));
-    EXPECT_EQ(read_file(outside.path("new")), "mine");
-    // A subdirectory opened through its handle refuses a link as well.
-    DirectoryHandle top;
-    DirectoryHandle child;
-    ASSERT_TRUE(open_directory(top, dir.root));
-    EXPECT_FALSE(open_subdirectory(child, top, "linkdir"));
-}
-#endif

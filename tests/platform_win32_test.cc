@@ -19,6 +19,7 @@
 
 #include "common/platform.h"
 #include "common/safe_output.h"
+#include "common/test_hooks.h"
 #include "scrambler/run_scrambler.h"
 #include "scrambler/scramble_file.h"
 #include "scrambler/walk_tree.h"
@@ -36,7 +37,7 @@ bool write_safely(const DirectoryHandle& directory, const std::string& relative,
     SafeOutput output;
     return safe_output_open(output, directory, relative, "_o_") &&
            safe_output_write(output, bytes.data(), bytes.size()) &&
-           safe_output_commit(output) == CommitResult::committed;
+           safe_output_commit(output);
 }
 
 // Runs a host tool under Wine (Windows programs there can start Linux ones)
@@ -228,8 +229,9 @@ TEST(Win32SafeOutput, NamesWindowsWouldNotStoreAsGivenFailAtOpen) {
          {"a<b", "a>b", "a\"b", "a|b", "a?b", "a*b", "a:b", "a\x01" "b", "con.bmp", "prn", "AUX .txt",
           "conin$", "COM\xC2\xB9", "lpt\xC2\xB3.txt", "COM0", "a.", "a ", "..", "\xFF.bin"}) {
         SafeOutput output;
-        EXPECT_FALSE(safe_output_open(output, directory, name, "_o_")) << name;
-        EXPECT_NE(output.error(), 0) << name;
+        const Status opened = safe_output_open(output, directory, name, "_o_");
+        EXPECT_EQ(opened.failure, Failure::name_refused) << name;
+        EXPECT_NE(opened.code, 0) << name;
     }
     EXPECT_TRUE(list_names(scratch.root).empty());
 }
@@ -437,7 +439,8 @@ TEST(Win32Links, NoLinkIsFollowedAtTheTimeOfUse) {
         g_swap_moved = false;
         set_walk_hook(swap_folder_for_link);
         CapturedConsole console("");
-        const bool all_done = walk_tree(tree.dir.root, "*.bmp", console.console);
+        DirectoryHandle top;
+        const bool all_done = open_directory(top, tree.dir.root) && walk_tree(top, "*.bmp", console.console);
         set_walk_hook(nullptr);
         if (g_swap_moved) remove_link(tree.path("b"), true);
         EXPECT_EQ(g_swap_moved, c.moved) << c.swap_when;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/test_hooks.h"
 #include "test_support.h"
 
 #ifndef _WIN32

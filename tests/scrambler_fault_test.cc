@@ -242,7 +242,8 @@ TEST(ScramblerFault, OutOfMemoryIsReported) {
     const ProcessResult run =
         run_program_with_limit(SCRAMBLER_PATH, {tree.root}, kEnterTwice, RLIMIT_AS, uint64_t{20} << 20);
 
-    EXPECT_EQ(run.output, "press enter to start...\nout of memory.\npress enter key.\n");
+    // Enter, echoed at a terminal, ended the prompt's line.
+    EXPECT_EQ(run.output, "press enter to start...out of memory.\npress enter key.\n");
     EXPECT_EQ(run.exit_status, 1);
 }
 

@@ -81,7 +81,9 @@ bool make_dir(const std::string& path) {
 }
 
 bool make_link_swap_scene(const std::string& tree, const std::string& outside) {
-    const auto in = [](const std::string& folder, const char* name) { return join_path(folder, name); };
+    const auto in = [](const std::string& folder, const char* name) {
+        return folder + path_separator() + name;
+    };
     return write_file(in(outside, "o.bmp"), "outside") && make_dir(in(outside, "c")) &&
            write_file(in(in(outside, "c"), "o.bmp"), "outside") && make_dir(in(tree, "b")) &&
            make_dir(in(in(tree, "b"), "c")) && write_file(in(in(in(tree, "b"), "c"), "c.bmp"), "c");

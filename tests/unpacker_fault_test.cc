@@ -21,9 +21,8 @@
 
 // A disk that fills during one entry stops the run there: the entries before
 // it stay written, the file an earlier run left under that name is intact,
-// nothing is written after it, and no temporary is left. Small entries are
-// written many at a time, so one that fills the disk among many must stop
-// the run just the same, with those after it already under way.
+// nothing is written after it, and no temporary is left; a small entry
+// among many stops the run just the same.
 TEST(UnpackerFault, DiskFullStopsTheRunAndKeepsTheOlderFile) {
     struct Case {
         const char* what;

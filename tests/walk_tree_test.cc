@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/platform.h"
+#include "common/test_hooks.h"
 #include "test_support.h"
 
 #ifndef _WIN32
@@ -20,7 +21,8 @@ namespace {
 
 std::string walk(const ScratchDir& dir, const std::string& pattern, bool* all_done = nullptr) {
     CapturedConsole capture;
-    const bool done = walk_tree(dir.root, pattern, capture.console);
+    DirectoryHandle top;
+    const bool done = open_directory(top, dir.root) && walk_tree(top, pattern, capture.console);
     if (all_done != nullptr) *all_done = done;
     return capture.output();
 }
@@ -176,7 +178,9 @@ TEST(WalkTree, AtATerminalANameIsShownBeforeItsFileIsCopied) {
     Console console = make_console(stdin, out);
     g_copy = dir.path("_o_a.txt");
     set_walk_hook(look_at_the_screen);
-    EXPECT_TRUE(walk_tree(dir.root, "*.txt", console));
+    DirectoryHandle top;
+    ASSERT_TRUE(open_directory(top, dir.root));
+    EXPECT_TRUE(walk_tree(top, "*.txt", console));
     set_walk_hook(nullptr);
     std::fclose(out);
     close(g_screen);

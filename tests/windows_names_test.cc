@@ -120,7 +120,7 @@ TEST(Win32Names, DoubleByteTrailByteIsNoSeparator) {
     SafeOutput output;
     ASSERT_TRUE(open_directory(top, wj));
     ASSERT_TRUE(safe_output_open(output, top, utf8(u8"ソ\\ソ"), "_o_"));
-    ASSERT_EQ(safe_output_commit(output), CommitResult::committed);
+    ASSERT_TRUE(safe_output_commit(output));
     EXPECT_EQ(read_file_wide(so + "\\" + utf8(u8"ソ")), "");
 
     struct Case {

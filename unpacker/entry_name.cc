@@ -1,7 +1,8 @@
 #include "unpacker/entry_name.h"
 
 #include "common/device_name.h"
-#include "common/platform.h"
+#include "common/code_page.h"
+#include "common/path.h"
 
 namespace {
 

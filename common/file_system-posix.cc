@@ -1,17 +1,16 @@
-// The platform layer on POSIX systems.
+// Directories, their listings and the files read, on POSIX systems.
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <string_view>
 
-#include "common/platform.h"
-#include "common/safe_output_platform.h"
+#include "common/directory.h"
+#include "common/input_file.h"
+#include "common/system_call.h"
 
 namespace {
 
@@ -49,62 +48,25 @@ bool classify_entry(int directory_fd, const dirent& raw, EntryKind& kind, bool& 
 
 const char* path_or_current(const std::string& path) { return path.empty() ? "." : path.c_str(); }
 
-void close_quietly(int& fd) {
-    if (fd >= 0) close(fd);
-    fd = -1;
-}
-
 // Takes an opened descriptor as a regular input file, or refuses and closes it.
-OsStatus take_regular_file(InputFile& file, int fd) {
-    if (fd < 0) return os_failure(errno);
+Status take_regular_file(InputFile& file, int fd) {
+    if (fd < 0) return last_failure(Failure::reading);
     struct stat opened;
     const int error = fstat(fd, &opened) != 0 ? errno : S_ISREG(opened.st_mode) ? 0 : EINVAL;
     if (error != 0) {
         close(fd);
-        return os_failure(error);
+        return failed(Failure::reading, error);
     }
     // O_NONBLOCK means nothing for a regular file, so it may stay set.
     file.fd = fd;
     file.size = static_cast<int64_t>(opened.st_size);
     file.permissions = static_cast<unsigned>(opened.st_mode & 0777);
-    return os_ok();
+    return kSucceeded;
 }
 
 constexpr int kReadFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 
 }  // namespace
-
-char path_separator() { return '/'; }
-
-bool is_path_separator(char c) { return c == '/'; }
-
-std::vector<std::string> program_arguments(int argc, char** argv) {
-    return std::vector<std::string>(argv, argv + argc);
-}
-
-void init_process() {
-    std::signal(SIGXFSZ, SIG_IGN);
-    std::signal(SIGPIPE, SIG_IGN);
-    // The walk holds one descriptor per level of the tree: allow as many as
-    // the system lets this user have.
-    rlimit files;
-    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
-        files.rlim_cur = files.rlim_max;
-        setrlimit(RLIMIT_NOFILE, &files);
-    }
-    safe_output_install_interrupt_cleanup();
-}
-
-bool is_terminal(FILE* stream) { return stream != nullptr && isatty(fileno(stream)) != 0; }
-
-std::string name_for_console(std::string_view name) { return std::string(name); }
-
-bool archive_name_to_path(std::string_view stored, std::string& path) {
-    path.assign(stored);
-    return true;
-}
-
-bool names_lose_trailing_dots_and_spaces() { return false; }
 
 PathKind probe_path(const std::string& path) {
     struct stat info;
@@ -112,42 +74,41 @@ PathKind probe_path(const std::string& path) {
     return S_ISDIR(info.st_mode) ? PathKind::directory : PathKind::other;
 }
 
-OsStatus create_directory(const std::string& path) {
-    return mkdir(path.c_str(), 0777) == 0 ? os_ok() : os_failure(errno);
+Status create_directory(const std::string& path) {
+    return mkdir(path.c_str(), 0777) == 0 ? kSucceeded : last_failure(Failure::creating);
 }
 
 DirectoryHandle::~DirectoryHandle() { close_quietly(fd); }
 
 bool DirectoryHandle::is_open() const { return fd >= 0; }
 
-OsStatus open_directory(DirectoryHandle& directory, const std::string& path) {
+Status open_directory(DirectoryHandle& directory, const std::string& path) {
     close_quietly(directory.fd);
     directory.fd = open(path_or_current(path), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    return directory.fd >= 0 ? os_ok() : os_failure(errno);
+    return directory.fd >= 0 ? kSucceeded : last_failure(Failure::directory);
 }
 
-OsStatus open_subdirectory(DirectoryHandle& child, const DirectoryHandle& parent,
-                           const std::string& name) {
+Status open_subdirectory(DirectoryHandle& child, const DirectoryHandle& parent, const std::string& name) {
     close_quietly(child.fd);
-    if (parent.fd < 0) return os_failure(EBADF);
+    if (parent.fd < 0) return failed(Failure::directory, EBADF);
     // O_NOFOLLOW: a link standing at the name, whenever it was put there,
     // could lead anywhere.
     child.fd = openat(parent.fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    return child.fd >= 0 ? os_ok() : os_failure(errno);
+    return child.fd >= 0 ? kSucceeded : last_failure(Failure::directory);
 }
 
-OsStatus list_directory(const DirectoryHandle& directory, DirListing& listing) {
+Status list_directory(const DirectoryHandle& directory, DirListing& listing) {
     listing.names.clear();
     listing.entries.clear();
     // The stream gets a descriptor of its own; the handle stays open for the
     // work inside the directory.
     const int stream_fd = directory.fd < 0 ? -1 : dup(directory.fd);
-    if (stream_fd < 0) return os_failure(directory.fd < 0 ? EBADF : errno);
+    if (stream_fd < 0) return directory.fd < 0 ? failed(Failure::reading, EBADF) : last_failure(Failure::reading);
     DIR* stream = fdopendir(stream_fd);
     if (stream == nullptr) {
-        const int error = errno;
+        const Status status = last_failure(Failure::reading);
         close(stream_fd);
-        return os_failure(error);
+        return status;
     }
     rewinddir(stream);
     int error = 0;
@@ -171,26 +132,26 @@ OsStatus list_directory(const DirectoryHandle& directory, DirListing& listing) {
     }
     closedir(stream);
     sort_listing(listing);
-    return error == 0 ? os_ok() : os_failure(error);
+    return error == 0 ? kSucceeded : failed(Failure::reading, error);
 }
 
 InputFile::~InputFile() { close_quietly(fd); }
 
-OsStatus open_input_file(InputFile& file, const std::string& path) {
+Status open_input_file(InputFile& file, const std::string& path) {
     close_quietly(file.fd);
     // Look before opening: opening a FIFO or device can block or have effects.
     struct stat before;
-    if (stat(path.c_str(), &before) != 0) return os_failure(errno);
-    if (!S_ISREG(before.st_mode)) return os_failure(EINVAL);
+    if (stat(path.c_str(), &before) != 0) return last_failure(Failure::reading);
+    if (!S_ISREG(before.st_mode)) return failed(Failure::reading, EINVAL);
     // The name may have been swapped for something else in between: the
     // opened file is looked at again.
     return take_regular_file(file, open(path.c_str(), kReadFlags));
 }
 
-OsStatus open_input_file_at(InputFile& file, const DirectoryHandle& directory,
-                            const std::string& name, bool follow_link) {
+Status open_input_file_at(InputFile& file, const DirectoryHandle& directory, const std::string& name,
+                          bool follow_link) {
     close_quietly(file.fd);
-    if (directory.fd < 0) return os_failure(EBADF);
+    if (directory.fd < 0) return failed(Failure::directory, EBADF);
     const int flags = kReadFlags | (follow_link ? 0 : O_NOFOLLOW);
     return take_regular_file(file, openat(directory.fd, name.c_str(), flags));
 }

@@ -1,4 +1,4 @@
-// The platform layer on Windows. Paths reach Windows as UTF-16 through the
+// Directories, their listings and the files read, on Windows. Paths reach Windows as UTF-16 through the
 // wide calls, made absolute once and in the \\?\ form, so that Windows takes
 // every name literally and at any length: no best-fit conversion, no
 // trailing dots or blanks dropped, no short name resolved behind the
@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "common/device_name.h"
-#include "common/platform.h"
+#include "common/directory.h"
+#include "common/input_file.h"
+#include "common/system_call.h"
 #include "common/wide_path-win32.h"
 
 namespace {
@@ -28,15 +30,6 @@ constexpr DWORD kDirectoryShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
 // A handle field as the calls take it: null, never opened, reads as invalid.
 HANDLE as_handle(void* handle) { return handle == nullptr ? INVALID_HANDLE_VALUE : handle; }
-
-// Closes a handle if open, and marks it closed; nothing to report on failure.
-void close_quietly(void*& handle) {
-    if (handle != nullptr) CloseHandle(handle);
-    handle = nullptr;
-}
-
-// The failure of the call just made, with Windows' own code.
-OsStatus last_failure() { return os_failure(static_cast<int>(GetLastError())); }
 
 // One name within a directory: not empty, no separator, not "." or "..".
 bool is_one_component(const std::string& name) {
@@ -123,8 +116,8 @@ bool is_regular_file_handle(HANDLE opened) {
 
 // Takes an opened handle as a regular input file, or refuses and closes it:
 // a directory, device, volume or pipe is not a file to read whole.
-OsStatus take_regular_file(InputFile& file, HANDLE opened) {
-    if (opened == INVALID_HANDLE_VALUE) return last_failure();
+Status take_regular_file(InputFile& file, HANDLE opened) {
+    if (opened == INVALID_HANDLE_VALUE) return last_failure(Failure::reading);
     BY_HANDLE_FILE_INFORMATION info;
     LARGE_INTEGER size;
     int error = 0;
@@ -136,11 +129,11 @@ OsStatus take_regular_file(InputFile& file, HANDLE opened) {
         error = ERROR_BAD_FILE_TYPE;
     if (error != 0) {
         CloseHandle(opened);
-        return os_failure(error);
+        return failed(Failure::reading, error);
     }
     file.handle = opened;
     file.size = static_cast<int64_t>(size.QuadPart);
-    return os_ok();
+    return kSucceeded;
 }
 
 }  // namespace
@@ -163,11 +156,11 @@ PathKind probe_path(const std::string& path) {
 }
 
 // One directory, at the path as Windows reads the user's path.
-OsStatus create_directory(const std::string& path) {
+Status create_directory(const std::string& path) {
     std::wstring system;
-    const OsStatus converted = system_path(path, system);
+    const Status converted = system_path(path, system);
     if (!converted) return converted;
-    return CreateDirectoryW(system.c_str(), nullptr) != 0 ? os_ok() : last_failure();
+    return CreateDirectoryW(system.c_str(), nullptr) != 0 ? kSucceeded : last_failure(Failure::creating);
 }
 
 // Lets the directory be renamed or removed again.
@@ -179,62 +172,62 @@ bool DirectoryHandle::is_open() const { return handle != nullptr; }
 // The user's directory, reached through any link or junction on its path;
 // from then on it is known by the path Windows reports for it, so a link on
 // the way that is changed later leads nothing astray.
-OsStatus open_directory(DirectoryHandle& directory, const std::string& path) {
+Status open_directory(DirectoryHandle& directory, const std::string& path) {
     close_quietly(directory.handle);
     directory.path.clear();
     std::wstring system;
-    const OsStatus converted = system_path(path.empty() ? std::string(".") : path, system);
+    const Status converted = system_path(path.empty() ? std::string(".") : path, system);
     if (!converted) return converted;
     HANDLE opened = CreateFileW(system.c_str(), kDirectoryAccess, kDirectoryShare, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (opened == INVALID_HANDLE_VALUE) return last_failure();
+    if (opened == INVALID_HANDLE_VALUE) return last_failure(Failure::directory);
     BY_HANDLE_FILE_INFORMATION info;
     if (GetFileInformationByHandle(opened, &info) == 0 || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         CloseHandle(opened);
-        return os_failure(ERROR_DIRECTORY);
+        return failed(Failure::directory, ERROR_DIRECTORY);
     }
     directory.handle = opened;
     directory.path = pinned_path(opened, system);
-    return os_ok();
+    return kSucceeded;
 }
 
 // FILE_FLAG_OPEN_REPARSE_POINT opens a link or junction standing at the
 // name as itself, and it is refused, whenever it was put there; so is a
 // short name standing for another folder (see judge_opened).
-OsStatus open_subdirectory(DirectoryHandle& child, const DirectoryHandle& parent, const std::string& name) {
+Status open_subdirectory(DirectoryHandle& child, const DirectoryHandle& parent, const std::string& name) {
     close_quietly(child.handle);
     child.path.clear();
-    if (!parent.is_open()) return os_failure(ERROR_INVALID_HANDLE);
+    if (!parent.is_open()) return failed(Failure::directory, ERROR_INVALID_HANDLE);
     std::wstring wide;
-    if (!is_one_component(name) || !utf16_from_utf8(name, wide)) return os_failure(ERROR_INVALID_NAME);
+    if (!is_one_component(name) || !utf16_from_utf8(name, wide)) return failed(Failure::directory, ERROR_INVALID_NAME);
     std::wstring path = wide_child_path(parent.path, wide);
     HANDLE opened = CreateFileW(path.c_str(), kDirectoryAccess, kDirectoryShare, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (opened == INVALID_HANDLE_VALUE) return last_failure();
+    if (opened == INVALID_HANDLE_VALUE) return last_failure(Failure::directory);
     const Opened found = judge_opened(opened, parent.path, wide, true);
     // A reparse point that is no link (a cloud folder) is the folder itself.
     if (found != Opened::as_named && found != Opened::reparse_point) {
         CloseHandle(opened);
-        return os_failure(error_for(found));
+        return failed(Failure::directory, error_for(found));
     }
     child.handle = opened;
     child.path = std::move(path);
-    return os_ok();
+    return kSucceeded;
 }
 
 // Every name in the directory, each converted exactly; the search runs on
 // the \\?\ path, so names are listed as stored, whatever they hold.
-OsStatus list_directory(const DirectoryHandle& directory, DirListing& listing) {
+Status list_directory(const DirectoryHandle& directory, DirListing& listing) {
     listing.names.clear();
     listing.entries.clear();
-    if (!directory.is_open()) return os_failure(ERROR_INVALID_HANDLE);
+    if (!directory.is_open()) return failed(Failure::reading, ERROR_INVALID_HANDLE);
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileExW(wide_child_path(directory.path, L"*").c_str(), FindExInfoBasic, &found,
                                      FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
     if (search == INVALID_HANDLE_VALUE) {
         // A drive's root has no "." or "..": when it is empty, nothing matches.
         const DWORD error = GetLastError();
-        return error == ERROR_FILE_NOT_FOUND ? os_ok() : os_failure(static_cast<int>(error));
+        return error == ERROR_FILE_NOT_FOUND ? kSucceeded : failed(Failure::reading, static_cast<int>(error));
     }
     do {
         const std::wstring_view name = found.cFileName;
@@ -255,7 +248,7 @@ OsStatus list_directory(const DirectoryHandle& directory, DirListing& listing) {
     // NTFS returns names roughly in this order, FAT and Wine in creation or
     // host order: sorting makes the walk's report the same everywhere.
     sort_listing(listing);
-    return error == ERROR_NO_MORE_FILES ? os_ok() : os_failure(static_cast<int>(error));
+    return error == ERROR_NO_MORE_FILES ? kSucceeded : failed(Failure::reading, static_cast<int>(error));
 }
 
 // Closes the file, if one was opened.
@@ -263,11 +256,11 @@ InputFile::~InputFile() { close_quietly(handle); }
 
 // The archive named by the user: a device name, or a name ending in a
 // separator, is never a file to read.
-OsStatus open_input_file(InputFile& file, const std::string& path) {
+Status open_input_file(InputFile& file, const std::string& path) {
     close_quietly(file.handle);
-    if (names_a_device(path) || ends_in_separator(path)) return os_failure(ERROR_INVALID_NAME);
+    if (names_a_device(path) || ends_in_separator(path)) return failed(Failure::reading, ERROR_INVALID_NAME);
     std::wstring system;
-    const OsStatus converted = system_path(path, system);
+    const Status converted = system_path(path, system);
     if (!converted) return converted;
     return take_regular_file(file, open_for_reading(system, 0));
 }
@@ -276,28 +269,28 @@ OsStatus open_input_file(InputFile& file, const std::string& path) {
 // the listing saw none there; a reparse point that is no link (a cloud
 // placeholder) is opened again without FILE_FLAG_OPEN_REPARSE_POINT, so its
 // contents are read rather than the placeholder's.
-OsStatus open_input_file_at(InputFile& file, const DirectoryHandle& directory, const std::string& name,
-                            bool follow_link) {
+Status open_input_file_at(InputFile& file, const DirectoryHandle& directory, const std::string& name,
+                          bool follow_link) {
     close_quietly(file.handle);
-    if (!directory.is_open()) return os_failure(ERROR_INVALID_HANDLE);
+    if (!directory.is_open()) return failed(Failure::directory, ERROR_INVALID_HANDLE);
     std::wstring wide;
     if (!is_one_component(name) || is_device_name(name) || !utf16_from_utf8(name, wide))
-        return os_failure(ERROR_INVALID_NAME);
+        return failed(Failure::reading, ERROR_INVALID_NAME);
     const std::wstring path = wide_child_path(directory.path, wide);
     if (follow_link) return take_regular_file(file, open_for_reading(path, 0));
     HANDLE opened = open_for_reading(path, FILE_FLAG_OPEN_REPARSE_POINT);
-    if (opened == INVALID_HANDLE_VALUE) return last_failure();
+    if (opened == INVALID_HANDLE_VALUE) return last_failure(Failure::reading);
     Opened found = judge_opened(opened, directory.path, wide, false);
     if (found == Opened::reparse_point) {
         CloseHandle(opened);
         opened = open_for_reading(path, 0);
-        if (opened == INVALID_HANDLE_VALUE) return last_failure();
+        if (opened == INVALID_HANDLE_VALUE) return last_failure(Failure::reading);
         found = judge_opened(opened, directory.path, wide, false);
         if (found == Opened::reparse_point) found = Opened::as_named;
     }
     if (found != Opened::as_named) {
         CloseHandle(opened);
-        return os_failure(error_for(found));
+        return failed(Failure::reading, error_for(found));
     }
     return take_regular_file(file, opened);
 }

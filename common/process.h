@@ -1,0 +1,22 @@
+#pragma once
+
+// The process's start and its console: what each program's entry point
+// (program_main) sets up before its driver runs.
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// The program's arguments (its own name first) as paths in the form path.h
+// describes: on Windows read from the UTF-16 command line, never through the
+// code page.
+std::vector<std::string> program_arguments(int argc, char** argv);
+
+// Called first thing by each program: a write past a file-size limit or into
+// a closed pipe then fails like any other write error, which the programs
+// report; on POSIX a standard stream the program was started without is
+// never taken over by a file the program opens.
+void init_process();
+
+// Whether the stream is a terminal (a console on Windows).
+bool is_terminal(FILE* stream);
