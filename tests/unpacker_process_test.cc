@@ -2,15 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 
 #include "pak_writer.h"
 #include "test_support.h"
 
 namespace {
 
-const std::string kSamplePath =
-    (std::filesystem::path(__FILE__).parent_path().parent_path() / "examples" / "sample.pak").string();
+// From the build, not from __FILE__, which optimized builds make relative.
+const std::string kSamplePath = SAMPLE_PAK_PATH;
 
 }  // namespace
 
