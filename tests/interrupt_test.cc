@@ -42,7 +42,8 @@ bool make_sparse(const std::string& path, const std::string& head, off_t size) {
 bool temporary_being_written(const std::string& directory, const std::string& prefix) {
     for (const std::string& name : list_names(directory)) {
         struct stat info;
-        if (name.rfind(prefix, 0) == 0 && stat((directory + "/" + name).c_str(), &info) == 0 && info.st_size > 0)
+        const std::string path = directory + "/";
+        if (name.rfind(prefix, 0) == 0 && stat((path + name).c_str(), &info) == 0 && info.st_size > 0)
             return true;
     }
     return false;

@@ -43,7 +43,7 @@ TEST(OutputDirectory, CutsOnlyWhereTheFileSystemMust) {
     // Beyond U+FFFF a character takes two UTF-16 units: 128 of them are 256.
     std::string clefs;
     for (int i = 0; i < 128; ++i) clefs += "\xF0\x9D\x84\x9E";
-    EXPECT_EQ(derive_output_directory(clefs + ".pak", true), clefs.substr(0, 127 * 4));
+    EXPECT_EQ(derive_output_directory(clefs + ".pak", true), clefs.substr(0, size_t{127} * 4));
 }
 
 TEST(OutputDirectory, CutsTheBaseNameOnACharacterBoundaryButNeverTheDirectory) {

@@ -122,7 +122,7 @@ TEST(RunUnpacker, HostileArchivesCreateNothing) {
         {pak_header(2) + pak_record("../evil", 0, 0) + pak_record("x", 5, 1000), "files: 2\nunsafe file name in entry 1\n" + std::string(kPress)},
         {pak_header(2) + pak_record("ok", 0, 0) + pak_record(std::string(256, 'n'), 0, 0), "files: 2\n" + broken},
         // Zeros that are stored are read, not skipped as a hole would be.
-        {pak_header(2000) + std::string(264 * 1999, '\0') + pak_record(std::string(256, 'n'), 0, 0), "files: 2000\n" + broken},
+        {pak_header(2000) + std::string(size_t{264} * 1999, '\0') + pak_record(std::string(256, 'n'), 0, 0), "files: 2000\n" + broken},
         {pak_header(1) + pak_record("x", 1, -4) + "d", "files: 1\n" + broken},
         {pak_header(1) + pak_record("x", 2, 272) + "d", "files: 1\n" + broken},
         {pak_header(1) + pak_record("x", 0x7FFFFFFF, 8) + "d", "files: 1\n" + broken},  // ends past 2^31

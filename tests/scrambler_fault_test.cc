@@ -164,7 +164,7 @@ TEST(ScramblerFault, TreeDeeperThanThePathLimitOnASmallStack) {
     close(fd);
 
     const ProcessResult run =
-        run_program_with_limit(SCRAMBLER_PATH, {scratch.root}, kEnterTwice, RLIMIT_STACK, 256 * 1024);
+        run_program_with_limit(SCRAMBLER_PATH, {scratch.root}, kEnterTwice, RLIMIT_STACK, uint64_t{256} * 1024);
 
     EXPECT_EQ(run.exit_status, 0);
     EXPECT_EQ(static_cast<int>(count_of(run.output, "a.txt ...done.\n")), kLevels);
