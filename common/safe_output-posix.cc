@@ -164,12 +164,6 @@ Existing examine_existing(int directory_fd, const std::string& name, mode_t& mod
     return Existing::keep_mode;
 }
 
-// Discards the output and hands on the failure.
-Status discarded(SafeOutput& output, Status status) {
-    safe_output_discard(output);
-    return status;
-}
-
 // An unnamed file that must replace something gets a temporary name first,
 // which the rename then moves over the final name.
 Status name_temporarily(SafeOutput& output) {

@@ -157,12 +157,6 @@ DWORD create_temporary(const std::wstring& directory, const std::string& prefix,
     return ERROR_FILE_EXISTS;
 }
 
-// Discards the output and hands on the failure.
-Status discarded(SafeOutput& output, Status status) {
-    safe_output_discard(output);
-    return status;
-}
-
 }  // namespace
 
 // Temporaries on Windows always have a name; the delete-on-close mark is

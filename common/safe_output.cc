@@ -44,3 +44,8 @@ Status copy_by_blocks(SafeOutput& output, InputFile& source, int64_t offset, int
     }
     return kSucceeded;
 }
+
+Status discarded(SafeOutput& output, Status status) {
+    safe_output_discard(output);
+    return status;
+}
