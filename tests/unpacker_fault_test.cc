@@ -211,4 +211,27 @@ TEST(UnpackerFault, NestedEntriesUnderALowOpenFileLimitThenAFolderName) {
     EXPECT_EQ(list_names(scratch.path("a/s/t")).size(), 200u);
 }
 
+// An entry written into a folder on another file system than the archive's,
+// where the in-kernel copy cannot go and blocks are copied instead, arrives
+// whole past its first block.
+TEST(UnpackerFault, AnEntryCopiedAcrossFileSystemsArrivesWhole) {
+    const ScratchDir on_disk;
+    const ScratchInMemory in_memory;
+    const ScratchDir archive_side;
+    struct stat disk;
+    struct stat memory;
+    ASSERT_EQ(stat(on_disk.root.c_str(), &disk), 0);
+    ASSERT_EQ(stat(archive_side.root.c_str(), &memory), 0);
+    if (disk.st_dev == memory.st_dev) GTEST_SKIP() << "the scratch folders share one file system here";
+    const std::string data = patterned_bytes((size_t{3} << 20) + 5);
+    ASSERT_TRUE(write_file(archive_side.path("a.pak"), make_pak({{"big.bin", data}})));
+    // The user's link to the archive: the folder is made beside the link.
+    ASSERT_EQ(symlink(archive_side.path("a.pak").c_str(), on_disk.path("a.pak").c_str()), 0);
+
+    const ProcessResult run = run_program(UNPACKER_PATH, {on_disk.path("a.pak")}, "\n");
+
+    EXPECT_EQ(run.exit_status, 0) << run.output;
+    EXPECT_TRUE(read_file(on_disk.path("a/big.bin")) == data);
+}
+
 #endif
