@@ -61,6 +61,7 @@ Status take_regular_file(InputFile& file, int fd) {
     file.fd = fd;
     file.size = static_cast<int64_t>(opened.st_size);
     file.permissions = static_cast<unsigned>(opened.st_mode & 0777);
+    file.group = static_cast<int64_t>(opened.st_gid);
     return kSucceeded;
 }
 

@@ -17,7 +17,13 @@
 // Nothing is ever written through a link: a link at the final name is
 // replaced, a linked subdirectory refused. A file at the final name that the
 // user may not write, or a directory there, is not replaced. A replaced file
-// keeps its permission bits.
+// carries over what the old one carried, as writing into it would have kept
+// it, and never a privilege: its permission bits less setuid, setgid and
+// sticky, its owner and group where the process may set them (else the
+// runner's, with the group given no more than others have), its ACL and
+// its users' extended attributes; where its ACL cannot be carried over, it
+// is not replaced (Failure::cannot_replace). Nor is a file in a folder
+// that lets the user add files but not remove others' (sticky).
 //
 // The calling sequence, one file at a time:
 //     SafeOutput output;
@@ -39,7 +45,8 @@
 //   copy_from: Failure::reading      the source could not be read or ended early
 //              Failure::writing      as for write
 //   commit:    Failure::cannot_replace a directory, or a file the user may not
-//                                    write, stands at the final name; it is untouched
+//                                    write or whose protection cannot be carried
+//                                    over, stands at the final name; it is untouched
 //              Failure::writing      closing the file reported that its bytes
 //                                    did not all reach the disk
 //              Failure::naming       the file could not be put under its name
@@ -74,6 +81,7 @@ struct SafeOutput {
     std::string temp_name;        // within directory_fd; empty while unnamed
     std::string final_name;
     const char* temp_prefix = "";
+    bool acl_cleared = false;     // no ACL taken from the folder is left on it
 #endif
 };
 
@@ -85,6 +93,14 @@ struct SafeOutput {
 // its own.
 Status safe_output_open(SafeOutput& output, const DirectoryHandle& directory, const std::string& relative_name,
                         const char* temp_prefix, unsigned permissions = 0666);
+
+// As safe_output_open, for a copy of `source` that is never more open than
+// it: a new file gets at most the source's permission bits, the source's
+// group where the process may set it (in a setgid folder too), and no ACL
+// inherited from the folder; on Windows the source's DACL instead of the
+// folder's inherited protection.
+Status safe_output_open_copy(SafeOutput& output, const DirectoryHandle& directory, const std::string& relative_name,
+                             const char* temp_prefix, const InputFile& source);
 
 Status safe_output_write(SafeOutput& output, const void* data, size_t length);
 
