@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 #ifdef __linux__
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #endif
 
@@ -33,33 +34,55 @@ bool is_carried_attribute(std::string_view name) {
     return name.starts_with("user.") || name == kAccessAcl || name == "system.nfs4_acl";
 }
 
-// The old file as the calls on extended attributes reach it: by a path
-// through the folder's descriptor in /proc, which needs no permission on the
-// file itself; where /proc is missing, through the file opened for reading.
+// The old file as the calls on extended attributes reach it: named through
+// the folder's descriptor where the kernel has those calls (listxattrat,
+// Linux 6.13), else by a path through the folder's descriptor in /proc,
+// which needs no permission on the file itself; where /proc is missing,
+// through the file opened for reading. The path or the opening is made only
+// when first needed.
 struct OldFile {
-    OldFile() = default;
+    OldFile(int folder, const std::string& file_name) : directory_fd(folder), name(file_name) {}
     OldFile(const OldFile&) = delete;
     OldFile& operator=(const OldFile&) = delete;
     ~OldFile() { close_quietly(fd); }
+    int directory_fd;
+    const std::string& name;
     std::string path;
     int fd = -1;
 };
 
-bool reach_old_file(OldFile& old, int directory_fd, const std::string& name) {
+bool reach(OldFile& old) {
     static const bool proc_paths = access("/proc/self/fd", X_OK) == 0;
+    if (old.fd >= 0 || !old.path.empty()) return true;
     if (proc_paths) {
-        old.path = "/proc/self/fd/" + std::to_string(directory_fd) + "/" + name;
+        old.path = "/proc/self/fd/" + std::to_string(old.directory_fd) + "/" + old.name;
         return true;
     }
-    old.fd = openat(directory_fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    old.fd = openat(old.directory_fd, old.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     return old.fd >= 0;
 }
 
-ssize_t list_attributes(const OldFile& old, char* list, size_t size) {
+#if defined(SYS_listxattrat)
+constexpr long kListAt = SYS_listxattrat;
+#elif defined(__x86_64__) || defined(__i386__) || defined(__aarch64__) || defined(__arm__) || defined(__riscv)
+constexpr long kListAt = 465;  // the same on every architecture that numbers new calls alike
+#else
+constexpr long kListAt = -1;
+#endif
+
+ssize_t list_attributes(OldFile& old, char* list, size_t size) {
+    static bool list_at = kListAt >= 0;
+    if (list_at) {
+        const long listed = syscall(kListAt, old.directory_fd, old.name.c_str(), AT_SYMLINK_NOFOLLOW, list, size);
+        if (listed >= 0 || errno != ENOSYS) return static_cast<ssize_t>(listed);
+        list_at = false;
+    }
+    if (!reach(old)) return -1;
     return old.fd >= 0 ? flistxattr(old.fd, list, size) : llistxattr(old.path.c_str(), list, size);
 }
 
-ssize_t get_attribute(const OldFile& old, const char* name, void* value, size_t size) {
+ssize_t get_attribute(OldFile& old, const char* name, void* value, size_t size) {
+    if (!reach(old)) return -1;
     return old.fd >= 0 ? fgetxattr(old.fd, name, value, size) : lgetxattr(old.path.c_str(), name, value, size);
 }
 
@@ -86,7 +109,7 @@ bool read_sized(std::vector<char>& bytes, Call call) {
 // The names of the old file's attributes that are carried over; none on a
 // file system without them, or for a file gone meanwhile (the rename then
 // finds nothing to replace).
-bool carried_names(const OldFile& old, std::vector<std::string>& names) {
+bool carried_names(OldFile& old, std::vector<std::string>& names) {
     std::vector<char> list;
     if (!read_sized(list, [&](char* buffer, size_t size) { return list_attributes(old, buffer, size); }))
         return errno == ENOTSUP || errno == ENOENT;
@@ -108,47 +131,87 @@ bool drop_acl(int fd) {
 
 #endif
 
-}  // namespace
+constexpr unsigned kTraitsKnown = 1, kSetgidFolder = 2, kDefaultAcl = 4;
 
-Status limit_to_source(int fd, const InputFile& source, bool& acl_cleared) {
+mode_t process_umask() {
+    // Read once, by setting it and setting it back: the programs run on one
+    // thread, and nothing else changes it.
+    static const mode_t mask = [] {
+        const mode_t found = umask(0);
+        umask(found);
+        return found;
+    }();
+    return mask;
+}
+
+// What the new file has, asked of the file where it could not be foreseen.
+bool learn_new_file(SafeOutput& output) {
+    if (output.made_known) return true;
 #ifdef __linux__
-    if (!drop_acl(fd)) return last_failure(Failure::creating);
-    acl_cleared = true;
-#else
-    acl_cleared = false;
+    if (!drop_acl(output.fd)) return false;
 #endif
     struct stat made;
-    if (fstat(fd, &made) != 0) return last_failure(Failure::creating);
-    if (source.group < 0 || static_cast<int64_t>(made.st_gid) == source.group) return kSucceeded;
-    if (fchown(fd, static_cast<uid_t>(-1), static_cast<gid_t>(source.group)) == 0) return kSucceeded;
-    const mode_t bits = made.st_mode & 0777;
-    if (group_no_more_than_others(bits) != bits && fchmod(fd, group_no_more_than_others(bits)) != 0)
-        return last_failure(Failure::creating);
+    if (fstat(output.fd, &made) != 0) return false;
+    output.made_known = true;
+    output.made_group = static_cast<unsigned>(made.st_gid);
+    output.made_mode = static_cast<unsigned>(made.st_mode & 07777);
+    return true;
+}
+
+}  // namespace
+
+void foresee_new_file(SafeOutput& output, const DirectoryHandle& directory, unsigned requested) {
+    output.made_known = false;
+    if (directory.fd != output.directory_fd) return;
+    if (directory.new_file_traits == 0) {
+        struct stat folder;
+        if (fstat(directory.fd, &folder) != 0) return;
+        unsigned traits = kTraitsKnown | ((folder.st_mode & S_ISGID) != 0 ? kSetgidFolder : 0);
+#ifdef __linux__
+        // Where a default ACL could be, the umask no longer decides.
+        if (fgetxattr(directory.fd, "system.posix_acl_default", nullptr, 0) >= 0 ||
+            (errno != ENODATA && errno != ENOTSUP))
+            traits |= kDefaultAcl;
+#endif
+        directory.new_file_traits = traits;
+        directory.folder_group = static_cast<unsigned>(folder.st_gid);
+    }
+    if ((directory.new_file_traits & kDefaultAcl) != 0) return;
+    static const gid_t runner_group = getegid();
+    output.made_known = true;
+    output.made_group =
+        (directory.new_file_traits & kSetgidFolder) != 0 ? directory.folder_group : static_cast<unsigned>(runner_group);
+    output.made_mode = requested & 0777 & ~process_umask();
+}
+
+Status limit_to_source(SafeOutput& output, const InputFile& source) {
+    if (!learn_new_file(output)) return last_failure(Failure::creating);
+    if (source.group < 0 || static_cast<int64_t>(output.made_group) == source.group) return kSucceeded;
+    if (fchown(output.fd, static_cast<uid_t>(-1), static_cast<gid_t>(source.group)) == 0) {
+        output.made_group = static_cast<unsigned>(source.group);
+        return kSucceeded;
+    }
+    const mode_t narrowed = group_no_more_than_others(output.made_mode);
+    if (narrowed != output.made_mode && fchmod(output.fd, narrowed) != 0) return last_failure(Failure::creating);
+    output.made_mode = narrowed;
     return kSucceeded;
 }
 
 // The order matters: an inherited ACL goes before the bits are judged; the
 // bits are set before the users' attributes, whose setting needs write
 // permission; a carried ACL sets the bits again, as the old file had them.
-Status carry_protection(int fd, int directory_fd, const std::string& name, const struct stat& old,
-                        bool acl_cleared) {
+Status carry_protection(SafeOutput& output, const struct stat& old) {
     const auto refused = [](int error) { return failed(Failure::cannot_replace, error); };
+    const int fd = output.fd;
 #ifdef __linux__
-    OldFile old_file;
+    OldFile old_file(output.directory_fd, output.final_name);
     std::vector<std::string> names;
-    if (!reach_old_file(old_file, directory_fd, name) || !carried_names(old_file, names)) return refused(errno);
-    bool old_acl = false;
-    for (const std::string& carried : names) old_acl = old_acl || carried == kAccessAcl;
-    if (!old_acl && !acl_cleared && !drop_acl(fd)) return refused(errno);
-#else
-    (void)directory_fd;
-    (void)name;
-    (void)acl_cleared;
+    if (!carried_names(old_file, names)) return refused(errno);
 #endif
-    struct stat made;
-    if (fstat(fd, &made) != 0) return refused(errno);
-    bool group_kept = made.st_gid == old.st_gid;
-    if (made.st_uid != old.st_uid || !group_kept) {
+    if (!learn_new_file(output)) return refused(errno);
+    static const uid_t runner = geteuid();
+    bool group_kept = output.made_group == old.st_gid;
+    if (runner != old.st_uid || !group_kept) {
         // Root keeps both; a member of the old group keeps the group.
         if (fchown(fd, old.st_uid, old.st_gid) == 0)
             group_kept = true;
@@ -156,9 +219,10 @@ Status carry_protection(int fd, int directory_fd, const std::string& name, const
             group_kept = fchown(fd, static_cast<uid_t>(-1), old.st_gid) == 0;
     }
     const mode_t wanted = group_kept ? old.st_mode & 0777 : group_no_more_than_others(old.st_mode & 0777);
-    if ((made.st_mode & 07777) != wanted && fchmod(fd, wanted) != 0) return refused(errno);
+    if (output.made_mode != wanted && fchmod(fd, wanted) != 0) return refused(errno);
 #ifdef __linux__
     std::vector<char> value;
+    bool acl_carried = false;
     for (const std::string& carried : names) {
         const auto get = [&](char* buffer, size_t size) {
             return get_attribute(old_file, carried.c_str(), buffer, size);
@@ -168,9 +232,10 @@ Status carry_protection(int fd, int directory_fd, const std::string& name, const
             return refused(errno);
         }
         if (fsetxattr(fd, carried.c_str(), value.data(), value.size(), 0) != 0) return refused(errno);
+        acl_carried = acl_carried || carried == kAccessAcl;
     }
     // A carried ACL set the bits to the old file's, group included.
-    if (old_acl && wanted != (old.st_mode & 0777) && fchmod(fd, wanted) != 0) return refused(errno);
+    if (acl_carried && wanted != (old.st_mode & 0777) && fchmod(fd, wanted) != 0) return refused(errno);
 #endif
     return kSucceeded;
 }

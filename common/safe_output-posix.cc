@@ -237,6 +237,7 @@ Status open_output(SafeOutput& output, const DirectoryHandle& directory, const s
     output.final_name = std::string(components.back());
     output.temp_prefix = temp_prefix;
     const auto mode = static_cast<mode_t>(permissions & 0777);
+    foresee_new_file(output, directory, mode);
     output.fd = open_anonymous(directory_fd, mode);
     output.anonymous = output.fd >= 0;
     if (!output.anonymous) output.fd = create_named_temporary(directory_fd, temp_prefix, mode, output.temp_name);
@@ -244,7 +245,7 @@ Status open_output(SafeOutput& output, const DirectoryHandle& directory, const s
     // Before the first byte is written, while a named temporary is still
     // empty.
     if (source != nullptr) {
-        const Status limited = limit_to_source(output.fd, *source, output.acl_cleared);
+        const Status limited = limit_to_source(output, *source);
         if (!limited) return discarded(output, limited);
     }
     return kSucceeded;
@@ -326,8 +327,7 @@ Status safe_output_commit(SafeOutput& output) {
     switch (existing) {
         case Existing::cannot_replace: return discarded(output, failed(Failure::cannot_replace, EISDIR));
         case Existing::regular_file: {
-            const Status carried =
-                carry_protection(output.fd, output.directory_fd, output.final_name, found, output.acl_cleared);
+            const Status carried = carry_protection(output, found);
             if (!carried) return discarded(output, carried);
             break;
         }
@@ -369,7 +369,7 @@ Status safe_output_commit(SafeOutput& output) {
 void safe_output_discard(SafeOutput& output) {
     close_quietly(output.fd);
     output.anonymous = false;
-    output.acl_cleared = false;
+    output.made_known = false;
     if (output.directory_fd >= 0 && !output.temp_name.empty()) {
         unlinkat(output.directory_fd, output.temp_name.c_str(), 0);
         disarm_pending();

@@ -54,6 +54,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "common/directory.h"
 #include "common/input_file.h"
@@ -73,6 +74,10 @@ struct SafeOutput {
     std::wstring directory_path;    // where the file goes, in the \\?\ form
     std::wstring temp_path;         // to remove it should marking it ever fail
     std::wstring final_name;
+    // The security descriptor the file is created with (self-relative; none:
+    // the folder's inherited protection): the replaced file's DACL and owner,
+    // or the DACL of the source a copy is made of.
+    std::vector<unsigned char> protection;
 #else
     int fd = -1;
     int directory_fd = -1;        // the directory the file goes into
@@ -81,7 +86,11 @@ struct SafeOutput {
     std::string temp_name;        // within directory_fd; empty while unnamed
     std::string final_name;
     const char* temp_prefix = "";
-    bool acl_cleared = false;     // no ACL taken from the folder is left on it
+    // What the new file is known to have without asking: its group and
+    // permission bits, and no ACL from the folder's default ACL.
+    bool made_known = false;
+    unsigned made_group = 0;
+    unsigned made_mode = 0;
 #endif
 };
 
@@ -111,6 +120,13 @@ Status safe_output_copy_from(SafeOutput& output, InputFile& source, int64_t offs
 // Puts the complete file under its final name, replacing a file or a link
 // that stands there.
 Status safe_output_commit(SafeOutput& output);
+
+#ifdef _WIN32
+// The protection of the open file `file` as Windows stores it, a
+// self-relative security descriptor: its DACL, and its owner when
+// `with_owner`. False, with the system's error, where it cannot be read.
+bool read_protection(void* file, bool with_owner, std::vector<unsigned char>& descriptor);
+#endif
 
 // Closes and removes the file being written. Harmless when nothing is open.
 void safe_output_discard(SafeOutput& output);
