@@ -23,6 +23,10 @@ struct InputFile {
     // Its permission bits where the platform has them (0666 elsewhere): a
     // copy made from it is given no more than these.
     unsigned permissions = 0666;
+    // Its owning group where the platform has one (-1 elsewhere): a copy
+    // made from it takes this group, or else gives its own group no more
+    // than others have.
+    int64_t group = -1;
 #ifdef _WIN32
     void* handle = nullptr;
 #else

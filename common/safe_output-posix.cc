@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/file_protection-posix.h"
 #include "common/safe_output_parts.h"
 #include "common/system_call.h"
 #include "common/test_hooks.h"
@@ -149,20 +150,33 @@ int link_anonymous(int fd, int directory_fd, const std::string& name) {
     return linked;
 }
 
-enum class Existing { nothing, replaceable, keep_mode, cannot_replace };
+// What stands at the final name, as found by one look at it.
+enum class Existing { nothing, replaceable, regular_file, cannot_replace };
 
-// What stands at the final name, and whether opening it with "wb" could
-// have replaced it: a directory could not, nor a file the user may not
-// write. A replaced file's permission bits are kept in `mode`.
-Existing examine_existing(int directory_fd, const std::string& name, mode_t& mode) {
-    struct stat found;
+// Whether opening the regular file `name`, found as `found`, with "wb"
+// could have written it. The look already answers for the user's own file
+// that its owner may write; only otherwise is the system asked, which
+// knows about ACLs and root.
+bool may_write(int directory_fd, const std::string& name, const struct stat& found) {
+    static const uid_t runner = geteuid();
+    if (found.st_uid == runner && (found.st_mode & S_IWUSR) != 0) return true;
+    return faccessat(directory_fd, name.c_str(), W_OK, AT_EACCESS) == 0;
+}
+
+// What stands at the final name, and whether "wb" could have replaced it: a
+// directory could not, nor a file the user may not write.
+Existing examine_existing(int directory_fd, const std::string& name, struct stat& found) {
     if (fstatat(directory_fd, name.c_str(), &found, AT_SYMLINK_NOFOLLOW) != 0) return Existing::nothing;
     if (S_ISDIR(found.st_mode)) return Existing::cannot_replace;
     if (!S_ISREG(found.st_mode)) return Existing::replaceable;
-    if (faccessat(directory_fd, name.c_str(), W_OK, AT_EACCESS) != 0) return Existing::cannot_replace;
-    mode = found.st_mode & 07777;
-    return Existing::keep_mode;
+    return may_write(directory_fd, name, found) ? Existing::regular_file : Existing::cannot_replace;
 }
+
+// Whether the last file committed replaced another: a run over its own
+// earlier output replaces every file, a first run none, so looking at the
+// name before trying to link there saves a failed link per file in one case
+// and costs nothing in the other. Either order gives the same result.
+bool g_last_replaced = false;
 
 // An unnamed file that must replace something gets a temporary name first,
 // which the rename then moves over the final name.
@@ -197,8 +211,11 @@ void safe_output_install_interrupt_cleanup() {
 
 void safe_output_use_named_temporaries(bool named) { g_named_temporaries_only = named; }
 
-Status safe_output_open(SafeOutput& output, const DirectoryHandle& directory, const std::string& relative_name,
-                        const char* temp_prefix, unsigned permissions) {
+namespace {
+
+// Both ways of opening; `source`, where given, is what a copy is limited to.
+Status open_output(SafeOutput& output, const DirectoryHandle& directory, const std::string& relative_name,
+                   const char* temp_prefix, unsigned permissions, const InputFile* source) {
     safe_output_discard(output);
     if (directory.fd < 0) return failed(Failure::directory, EBADF);
     const std::vector<std::string_view> components = path_components(relative_name);
@@ -220,15 +237,30 @@ Status safe_output_open(SafeOutput& output, const DirectoryHandle& directory, co
     output.final_name = std::string(components.back());
     output.temp_prefix = temp_prefix;
     const auto mode = static_cast<mode_t>(permissions & 0777);
-    const int anonymous_fd = open_anonymous(directory_fd, mode);
-    if (anonymous_fd >= 0) {
-        output.fd = anonymous_fd;
-        output.anonymous = true;
-        return kSucceeded;
-    }
-    output.fd = create_named_temporary(directory_fd, temp_prefix, mode, output.temp_name);
+    foresee_new_file(output, directory, mode);
+    output.fd = open_anonymous(directory_fd, mode);
+    output.anonymous = output.fd >= 0;
+    if (!output.anonymous) output.fd = create_named_temporary(directory_fd, temp_prefix, mode, output.temp_name);
     if (output.fd < 0) return discarded(output, last_failure(Failure::creating));
+    // Before the first byte is written, while a named temporary is still
+    // empty.
+    if (source != nullptr) {
+        const Status limited = limit_to_source(output, *source);
+        if (!limited) return discarded(output, limited);
+    }
     return kSucceeded;
+}
+
+}  // namespace
+
+Status safe_output_open(SafeOutput& output, const DirectoryHandle& directory, const std::string& relative_name,
+                        const char* temp_prefix, unsigned permissions) {
+    return open_output(output, directory, relative_name, temp_prefix, permissions, nullptr);
+}
+
+Status safe_output_open_copy(SafeOutput& output, const DirectoryHandle& directory, const std::string& relative_name,
+                             const char* temp_prefix, const InputFile& source) {
+    return open_output(output, directory, relative_name, temp_prefix, source.permissions, &source);
 }
 
 Status safe_output_write(SafeOutput& output, const void* data, size_t length) {
@@ -270,32 +302,44 @@ Status safe_output_copy_from(SafeOutput& output, InputFile& source, int64_t offs
 
 // Names the complete file. An unnamed file takes its final name directly
 // when nothing stands there. Otherwise what stands there is judged first; a
-// file is then replaced by a rename from a temporary name, and keeps its
-// permission bits.
+// file is then replaced by a rename from a temporary name, carrying what the
+// old file carried.
 Status safe_output_commit(SafeOutput& output) {
     if (output.fd < 0) return discarded(output, failed(Failure::naming, EBADF));
     bool in_place = false;
-    if (output.anonymous) {
+    struct stat found {};
+    Existing existing = Existing::nothing;
+    bool looked = false;
+    if (output.anonymous && g_last_replaced) {
+        existing = examine_existing(output.directory_fd, output.final_name, found);
+        looked = true;
+    }
+    if (output.anonymous && existing == Existing::nothing) {
         if (link_anonymous(output.fd, output.directory_fd, output.final_name) == 0)
             in_place = true;
         else if (errno != EEXIST)
             return discarded(output, last_failure(Failure::naming));
+        else
+            looked = false;  // something came since the look
     }
-    if (!in_place) {
-        mode_t mode = 0;
-        switch (examine_existing(output.directory_fd, output.final_name, mode)) {
-            case Existing::cannot_replace: return discarded(output, failed(Failure::cannot_replace, EISDIR));
-            case Existing::keep_mode:
-                if (fchmod(output.fd, mode) != 0) return discarded(output, last_failure(Failure::naming));
-                break;
-            case Existing::nothing:
-            case Existing::replaceable: break;
+    if (!in_place && !looked) existing = examine_existing(output.directory_fd, output.final_name, found);
+    g_last_replaced = !in_place;
+    switch (existing) {
+        case Existing::cannot_replace: return discarded(output, failed(Failure::cannot_replace, EISDIR));
+        case Existing::regular_file: {
+            const Status carried = carry_protection(output, found);
+            if (!carried) return discarded(output, carried);
+            break;
         }
+        case Existing::nothing:
+        case Existing::replaceable: break;
     }
     if (!in_place && output.anonymous) {
         const Status named = name_temporarily(output);
         if (!named) return discarded(output, named);
     }
+    // From here to the rename a kill leaves the complete file under its
+    // temporary name: only the close stands between.
     const int closed = close(output.fd);
     output.fd = -1;
     if (closed != 0) {
@@ -308,8 +352,10 @@ Status safe_output_commit(SafeOutput& output) {
     if (!in_place) {
         if (renameat(output.directory_fd, output.temp_name.c_str(), output.directory_fd,
                      output.final_name.c_str()) != 0) {
-            // A directory that appeared at the name since it was judged.
-            const bool blocked = errno == EISDIR || errno == EBUSY;
+            // A directory that appeared at the name since it was judged, or
+            // a folder that lets the user add files but not remove another
+            // user's (sticky).
+            const bool blocked = errno == EISDIR || errno == EBUSY || errno == EPERM || errno == EACCES;
             return discarded(output, last_failure(blocked ? Failure::cannot_replace : Failure::naming));
         }
         output.temp_name.clear();
@@ -323,6 +369,7 @@ Status safe_output_commit(SafeOutput& output) {
 void safe_output_discard(SafeOutput& output) {
     close_quietly(output.fd);
     output.anonymous = false;
+    output.made_known = false;
     if (output.directory_fd >= 0 && !output.temp_name.empty()) {
         unlinkat(output.directory_fd, output.temp_name.c_str(), 0);
         disarm_pending();

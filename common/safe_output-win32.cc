@@ -66,7 +66,7 @@ bool clear_mark_of_creation(HANDLE file) {
 // mark can come off before the rename.
 bool g_mark_after_creation = false;
 
-enum class Existing { nothing, replaceable, cannot_replace, other_name };
+enum class Existing { nothing, replaceable, regular_file, cannot_replace, other_name };
 
 // What stands at `name` in `directory`: nothing; a file that may be replaced
 // (with the attributes it hands on, in `attributes`); a directory or a
@@ -81,7 +81,8 @@ Existing examine_existing(const std::wstring& directory, const std::wstring& nam
     if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0)
         return Existing::cannot_replace;
     attributes = found.dwFileAttributes & kKeptAttributes;
-    return Existing::replaceable;
+    return (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? Existing::replaceable
+                                                                        : Existing::regular_file;
 }
 
 // Gives the open file `path` as its name, replacing a file or a link there
@@ -122,24 +123,71 @@ bool link_by_handle(HANDLE file, const std::wstring& path) {
     return status >= 0;
 }
 
+// The replaced file's protection, read through the file itself (never
+// through a link standing there): its DACL and owner, as writing into it
+// would have kept them. False where they cannot be read, and then it is
+// not replaced rather than given the folder's protection.
+bool read_protection_of(const std::wstring& path, std::vector<unsigned char>& descriptor) {
+    HANDLE file = CreateFileW(path.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const bool read = read_protection(file, true, descriptor);
+    const DWORD error = GetLastError();
+    CloseHandle(file);
+    SetLastError(error);
+    return read;
+}
+
+// `protection` less its owner, for a process that may not give a file that
+// owner: the DACL alone, with its inheritance flags, in an absolute
+// descriptor pointing into `protection`.
+bool without_owner(const std::vector<unsigned char>& protection, SECURITY_DESCRIPTOR& bare) {
+    auto* full = const_cast<unsigned char*>(protection.data());
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    ACL* dacl = nullptr;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    constexpr SECURITY_DESCRIPTOR_CONTROL kInheritance = SE_DACL_PROTECTED | SE_DACL_AUTO_INHERITED;
+    return InitializeSecurityDescriptor(&bare, SECURITY_DESCRIPTOR_REVISION) != 0 &&
+           GetSecurityDescriptorDacl(full, &present, &dacl, &defaulted) != 0 &&
+           SetSecurityDescriptorDacl(&bare, present, dacl, FALSE) != 0 &&
+           GetSecurityDescriptorControl(full, &control, &revision) != 0 &&
+           SetSecurityDescriptorControl(&bare, kInheritance, control & kInheritance) != 0;
+}
+
 // Creates a new temporary in `directory`, named `prefix` and a random part,
 // for writing and reading back, shared with nobody: marked in the same call
 // (FILE_FLAG_DELETE_ON_CLOSE), or where that mark could not come off again
 // (g_mark_after_creation), marked at once after. CREATE_NEW: whatever already
 // stands at the name, link or file, is never opened. 0, or the system's error.
-DWORD create_temporary(const std::wstring& directory, const std::string& prefix, HANDLE& created,
-                       std::wstring& path) {
+DWORD create_temporary(const std::wstring& directory, const std::string& prefix,
+                       const std::vector<unsigned char>& protection, HANDLE& created, std::wstring& path) {
     created = nullptr;
+    // The file is created with its protection, never with a wider one first.
+    SECURITY_ATTRIBUTES given{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
+    SECURITY_DESCRIPTOR bare{};
+    if (!protection.empty()) given.lpSecurityDescriptor = const_cast<unsigned char*>(protection.data());
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::wstring name;
         if (!utf16_from_utf8(temporary_name(prefix.c_str()), name)) return ERROR_INVALID_NAME;
         path = wide_child_path(directory, name);
         const bool mark_now = !g_mark_after_creation;
-        HANDLE opened = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+        HANDLE opened = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0,
+                                    given.lpSecurityDescriptor != nullptr ? &given : nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL | (mark_now ? FILE_FLAG_DELETE_ON_CLOSE : 0), nullptr);
         if (opened == INVALID_HANDLE_VALUE) {
             const DWORD error = GetLastError();
             if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
+            // The old file's owner is kept where the process may give it, as
+            // replacing a file in place keeps it; elsewhere the runner owns
+            // the new file.
+            if (error == ERROR_INVALID_OWNER && given.lpSecurityDescriptor != &bare &&
+                given.lpSecurityDescriptor != nullptr && without_owner(protection, bare)) {
+                given.lpSecurityDescriptor = &bare;
+                --attempt;
+                continue;
+            }
             path.clear();
             return error;
         }
@@ -167,13 +215,16 @@ void safe_output_use_named_temporaries(bool) {}
 // program ends.
 void safe_output_install_interrupt_cleanup() {}
 
+namespace {
+
 // Each subdirectory on the way is opened as open_subdirectory does (no link
 // or junction, no short name for another folder) and the last one held until
 // the file is done; the final name is judged before the temporary is made.
-// Windows has no permission bits to pass on: a new file takes its folder's
-// inherited access rights.
-Status safe_output_open(SafeOutput& output, const DirectoryHandle& directory, const std::string& relative_name,
-                        const char* temp_prefix, unsigned /*permissions*/) {
+// A file that replaces another is created with the old file's DACL and
+// owner; a copy (`source` given) with its source's DACL; any other file
+// takes its folder's inherited protection, as a new file does.
+Status open_output(SafeOutput& output, const DirectoryHandle& directory, const std::string& relative_name,
+                   const char* temp_prefix, const InputFile* source) {
     safe_output_discard(output);
     if (!directory.is_open()) return failed(Failure::directory, ERROR_INVALID_HANDLE);
     std::vector<std::string_view> components = path_components(relative_name);
@@ -199,15 +250,47 @@ Status safe_output_open(SafeOutput& output, const DirectoryHandle& directory, co
     switch (examine_existing(output.directory_path, output.final_name, attributes)) {
         case Existing::other_name: return discarded(output, failed(Failure::cannot_replace, ERROR_FILE_EXISTS));
         case Existing::cannot_replace: return discarded(output, failed(Failure::cannot_replace, ERROR_ACCESS_DENIED));
+        case Existing::regular_file:
+            if (!read_protection_of(wide_child_path(output.directory_path, output.final_name), output.protection))
+                return discarded(output, last_failure(Failure::cannot_replace));
+            break;
         case Existing::nothing:
-        case Existing::replaceable: break;
+        case Existing::replaceable:
+            if (source != nullptr && !read_protection(source->handle, false, output.protection))
+                return discarded(output, last_failure(Failure::creating));
+            break;
     }
 
     HANDLE created = nullptr;
-    const DWORD error = create_temporary(output.directory_path, temp_prefix, created, output.temp_path);
+    const DWORD error =
+        create_temporary(output.directory_path, temp_prefix, output.protection, created, output.temp_path);
     if (error != 0) return discarded(output, failed(Failure::creating, static_cast<int>(error)));
     output.handle = created;
     return kSucceeded;
+}
+
+}  // namespace
+
+bool read_protection(void* file, bool with_owner, std::vector<unsigned char>& descriptor) {
+    const SECURITY_INFORMATION wanted = DACL_SECURITY_INFORMATION | (with_owner ? OWNER_SECURITY_INFORMATION : 0);
+    DWORD needed = 0;
+    descriptor.clear();
+    if (GetKernelObjectSecurity(file, wanted, nullptr, 0, &needed) == 0 && GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+        return false;
+    descriptor.resize(needed);
+    if (GetKernelObjectSecurity(file, wanted, descriptor.data(), needed, &needed) != 0) return true;
+    descriptor.clear();
+    return false;
+}
+
+Status safe_output_open(SafeOutput& output, const DirectoryHandle& directory, const std::string& relative_name,
+                        const char* temp_prefix, unsigned /*permissions*/) {
+    return open_output(output, directory, relative_name, temp_prefix, nullptr);
+}
+
+Status safe_output_open_copy(SafeOutput& output, const DirectoryHandle& directory, const std::string& relative_name,
+                             const char* temp_prefix, const InputFile& source) {
+    return open_output(output, directory, relative_name, temp_prefix, &source);
 }
 
 // WriteFile until every byte is taken, at most 1 GiB at a time.
@@ -254,7 +337,8 @@ Status safe_output_commit(SafeOutput& output) {
         case Existing::cannot_replace: return fail(Failure::cannot_replace, ERROR_ACCESS_DENIED);
         case Existing::other_name: return fail(Failure::naming, ERROR_FILE_EXISTS);
         case Existing::nothing:
-        case Existing::replaceable: break;
+        case Existing::replaceable:
+        case Existing::regular_file: break;
     }
     const auto keep_attributes = [&]() {
         if (attributes == 0) return true;
@@ -280,7 +364,8 @@ Status safe_output_commit(SafeOutput& output) {
             HANDLE copy = nullptr;
             std::wstring copy_path;
             const std::wstring old_name = output.temp_path.substr(output.temp_path.rfind(L'\\') + 1);
-            DWORD error = create_temporary(output.directory_path, utf8_from_utf16(old_name), copy, copy_path);
+            DWORD error = create_temporary(output.directory_path, utf8_from_utf16(old_name), output.protection, copy,
+                                           copy_path);
             if (error != 0) return fail(Failure::creating, error);
             std::vector<char> block(64 * 1024);
             LARGE_INTEGER start{};
@@ -322,6 +407,7 @@ void safe_output_discard(SafeOutput& output) {
     output.temp_path.clear();
     output.final_name.clear();
     output.directory_path.clear();
+    output.protection.clear();
     close_quietly(output.subdirectory.handle);
     output.subdirectory.path.clear();
 }

@@ -17,7 +17,13 @@
 // Nothing is ever written through a link: a link at the final name is
 // replaced, a linked subdirectory refused. A file at the final name that the
 // user may not write, or a directory there, is not replaced. A replaced file
-// keeps its permission bits.
+// carries over what the old one carried, as writing into it would have kept
+// it, and never a privilege: its permission bits less setuid, setgid and
+// sticky, its owner and group where the process may set them (else the
+// runner's, with the group given no more than others have), its ACL and
+// its users' extended attributes; where its ACL cannot be carried over, it
+// is not replaced (Failure::cannot_replace). Nor is a file in a folder
+// that lets the user add files but not remove others' (sticky).
 //
 // The calling sequence, one file at a time:
 //     SafeOutput output;
@@ -39,7 +45,8 @@
 //   copy_from: Failure::reading      the source could not be read or ended early
 //              Failure::writing      as for write
 //   commit:    Failure::cannot_replace a directory, or a file the user may not
-//                                    write, stands at the final name; it is untouched
+//                                    write or whose protection cannot be carried
+//                                    over, stands at the final name; it is untouched
 //              Failure::writing      closing the file reported that its bytes
 //                                    did not all reach the disk
 //              Failure::naming       the file could not be put under its name
@@ -47,6 +54,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "common/directory.h"
 #include "common/input_file.h"
@@ -66,6 +74,10 @@ struct SafeOutput {
     std::wstring directory_path;    // where the file goes, in the \\?\ form
     std::wstring temp_path;         // to remove it should marking it ever fail
     std::wstring final_name;
+    // The security descriptor the file is created with (self-relative; none:
+    // the folder's inherited protection): the replaced file's DACL and owner,
+    // or the DACL of the source a copy is made of.
+    std::vector<unsigned char> protection;
 #else
     int fd = -1;
     int directory_fd = -1;        // the directory the file goes into
@@ -74,6 +86,11 @@ struct SafeOutput {
     std::string temp_name;        // within directory_fd; empty while unnamed
     std::string final_name;
     const char* temp_prefix = "";
+    // What the new file is known to have without asking: its group and
+    // permission bits, and no ACL from the folder's default ACL.
+    bool made_known = false;
+    unsigned made_group = 0;
+    unsigned made_mode = 0;
 #endif
 };
 
@@ -86,6 +103,14 @@ struct SafeOutput {
 Status safe_output_open(SafeOutput& output, const DirectoryHandle& directory, const std::string& relative_name,
                         const char* temp_prefix, unsigned permissions = 0666);
 
+// As safe_output_open, for a copy of `source` that is never more open than
+// it: a new file gets at most the source's permission bits, the source's
+// group where the process may set it (in a setgid folder too), and no ACL
+// inherited from the folder; on Windows the source's DACL instead of the
+// folder's inherited protection.
+Status safe_output_open_copy(SafeOutput& output, const DirectoryHandle& directory, const std::string& relative_name,
+                             const char* temp_prefix, const InputFile& source);
+
 Status safe_output_write(SafeOutput& output, const void* data, size_t length);
 
 // Appends `length` bytes of `source` starting at `offset`, by the fastest
@@ -95,6 +120,13 @@ Status safe_output_copy_from(SafeOutput& output, InputFile& source, int64_t offs
 // Puts the complete file under its final name, replacing a file or a link
 // that stands there.
 Status safe_output_commit(SafeOutput& output);
+
+#ifdef _WIN32
+// The protection of the open file `file` as Windows stores it, a
+// self-relative security descriptor: its DACL, and its owner when
+// `with_owner`. False, with the system's error, where it cannot be read.
+bool read_protection(void* file, bool with_owner, std::vector<unsigned char>& descriptor);
+#endif
 
 // Closes and removes the file being written. Harmless when nothing is open.
 void safe_output_discard(SafeOutput& output);

@@ -1,8 +1,9 @@
 // A file that a run replaces keeps what opening it for writing would have
-// kept: its permission bits stay, and one the user may not write is not
-// replaced at all but reported as a file that could not be opened. A new
-// copy is no more readable than its source. Both programs, run as an
-// ordinary user.
+// kept: its permission bits (never setuid or setgid), owner, group, ACL and
+// users' attributes; one the user may not write, or one in a sticky folder,
+// is not replaced at all but reported as a file that could not be opened.
+// A new copy is no more open than its source. Both programs, as processes,
+// as root over another user's files and as an ordinary user.
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,11 @@
 
 #ifndef _WIN32
 #include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <array>
+#include <initializer_list>
 
 #include "pak_writer.h"
 #include "test_support.h"
@@ -20,6 +26,53 @@ namespace {
 unsigned mode_of(const std::string& path) {
     struct stat info;
     return stat(path.c_str(), &info) == 0 ? static_cast<unsigned>(info.st_mode & 07777) : 0;
+}
+
+// "uid:gid mode" in octal, so one comparison shows all three.
+std::string owner_and_mode(const std::string& path) {
+    struct stat info;
+    if (lstat(path.c_str(), &info) != 0) return "missing";
+    char text[64];
+    std::snprintf(text, sizeof text, "%u:%u %04o", static_cast<unsigned>(info.st_uid),
+                  static_cast<unsigned>(info.st_gid), static_cast<unsigned>(info.st_mode & 07777));
+    return text;
+}
+
+// An ACL as the kernel stores it in system.posix_acl_access/_default: a
+// version, then (tag, permissions, id) entries in tag order.
+std::string acl_bytes(std::initializer_list<std::array<uint32_t, 3>> entries) {
+    std::string bytes;
+    const auto put = [&](uint32_t value, int size) {
+        for (int i = 0; i < size; ++i) bytes += static_cast<char>(value >> (8 * i));
+    };
+    put(2, 4);
+    for (const auto& entry : entries) {
+        put(entry[0], 2);
+        put(entry[1], 2);
+        put(entry[2], 4);
+    }
+    return bytes;
+}
+constexpr uint32_t kUserObj = 1, kUser = 2, kGroupObj = 4, kMask = 0x10, kOther = 0x20, kNoId = 0xFFFFFFFF;
+
+bool set_attribute(const std::string& path, const char* name, const std::string& value) {
+    return lsetxattr(path.c_str(), name, value.data(), value.size(), 0) == 0;
+}
+
+// The attribute's bytes, or "none".
+std::string attribute(const std::string& path, const char* name) {
+    char value[512];
+    const ssize_t got = lgetxattr(path.c_str(), name, value, sizeof value);
+    return got < 0 ? "none" : std::string(value, static_cast<size_t>(got));
+}
+
+// Copies of the programs where any user may run them, or empty when an
+// ordinary user cannot reach the scratch folder at all.
+bool place_programs(const ScratchDir& scratch, std::string& scrambler, std::string& unpacker) {
+    scrambler = scratch.path("bin/scrambler");
+    unpacker = scratch.path("bin/unpacker");
+    return make_dir(scratch.path("bin")) && std::filesystem::copy_file(SCRAMBLER_PATH, scrambler) &&
+           std::filesystem::copy_file(UNPACKER_PATH, unpacker);
 }
 
 // Whether a user who owns none of them may pass through every folder above
@@ -55,11 +108,9 @@ TEST(ReplacedFile, KeepsItsModeAndAReadOnlyOneStays) {
     // The programs run from the scratch folder: the build may lie where the
     // ordinary user cannot reach, as in a clone in a private folder.
     if (!others_can_reach(scratch.root)) GTEST_SKIP() << "an ordinary user cannot reach " << scratch.root;
-    ASSERT_TRUE(make_dir(scratch.path("bin")));
-    const std::string scrambler = scratch.path("bin/scrambler");
-    const std::string unpacker = scratch.path("bin/unpacker");
-    ASSERT_TRUE(std::filesystem::copy_file(SCRAMBLER_PATH, scrambler));
-    ASSERT_TRUE(std::filesystem::copy_file(UNPACKER_PATH, unpacker));
+    std::string scrambler;
+    std::string unpacker;
+    ASSERT_TRUE(place_programs(scratch, scrambler, unpacker));
     give_to_unprivileged_user(scratch.root);
 
     const ProcessResult scrambled_run = run_program_unprivileged(scrambler, {scratch.path("tree")}, "\n\n");
@@ -81,6 +132,102 @@ TEST(ReplacedFile, KeepsItsModeAndAReadOnlyOneStays) {
     EXPECT_EQ(read_file(scratch.path("game/rw.dat")), "new rw");
     EXPECT_EQ(mode_of(scratch.path("game/rw.dat")), 0600u);
     EXPECT_EQ(list_names(scratch.path("game")), (std::vector<std::string>{"ro.dat", "rw.dat"}));
+}
+
+// Root over a user's setgid folder with a default ACL: replaced copies stay
+// the user's, lose setuid and setgid, and keep their ACL and attributes, or
+// take none from the folder; a new copy of root's private file, reached by
+// a link, takes its source's group and bits, not the folder's group or ACL.
+TEST(ReplacedFile, RootKeepsTheOwnerAndAclButNoPrivilege) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to hand files to another user";
+    const ScratchDir scratch;
+    const ScratchDir outside;
+    const std::string tree = scratch.path("tree");
+    ASSERT_TRUE(make_dir(tree));
+    ASSERT_TRUE(write_file(tree + "/a.txt", "a"));
+    ASSERT_TRUE(write_file(tree + "/b.txt", "b"));
+    ASSERT_TRUE(write_file(tree + "/_o_a.txt", "old"));
+    ASSERT_TRUE(write_file(tree + "/_o_b.txt", "old"));
+    ASSERT_TRUE(write_file(outside.path("secret.txt"), "secret"));
+    ASSERT_EQ(chmod(outside.path("secret.txt").c_str(), 0640), 0);
+    ASSERT_EQ(symlink(outside.path("secret.txt").c_str(), (tree + "/notes.txt").c_str()), 0);
+    ASSERT_TRUE(make_dir(scratch.path("game")));
+    ASSERT_TRUE(write_file(scratch.path("game/x.dat"), "old"));
+    ASSERT_TRUE(write_file(scratch.path("game.pak"), make_pak({{"x.dat", "new"}})));
+    // Denies uid 1 what the owning group may do.
+    const std::string denying = acl_bytes({{kUserObj, 6, kNoId}, {kUser, 0, 1}, {kGroupObj, 4, kNoId},
+                                           {kMask, 4, kNoId}, {kOther, 0, kNoId}});
+    const std::string inherited = acl_bytes({{kUserObj, 7, kNoId}, {kUser, 7, 1}, {kGroupObj, 5, kNoId},
+                                             {kMask, 7, kNoId}, {kOther, 5, kNoId}});
+    if (!set_attribute(tree + "/_o_b.txt", "system.posix_acl_access", denying) ||
+        !set_attribute(tree + "/_o_a.txt", "user.note", "kept"))
+        GTEST_SKIP() << "no ACLs or user attributes on " << scratch.root;
+    give_to_unprivileged_user(scratch.root);
+    ASSERT_TRUE(set_attribute(tree, "system.posix_acl_default", inherited));
+    ASSERT_EQ(chmod((tree + "/_o_a.txt").c_str(), 04755), 0);
+    ASSERT_EQ(chmod(scratch.path("game/x.dat").c_str(), 06775), 0);
+    ASSERT_EQ(chmod(tree.c_str(), 02775), 0);
+
+    const ProcessResult scrambled_run = run_program(SCRAMBLER_PATH, {tree}, "\n\n");
+    EXPECT_EQ(scrambled_run.output, "press enter to start...a.txt ...done.\nb.txt ...done.\nnotes.txt ...done.\n"
+                                    "successful.\npress enter key.\n");
+    EXPECT_EQ(read_file(tree + "/_o_a.txt"), scrambled("a"));
+    EXPECT_EQ(owner_and_mode(tree + "/_o_a.txt"), "65534:65534 0755");
+    EXPECT_EQ(attribute(tree + "/_o_a.txt", "user.note"), "kept");
+    EXPECT_EQ(attribute(tree + "/_o_a.txt", "system.posix_acl_access"), "none");
+    EXPECT_EQ(read_file(tree + "/_o_b.txt"), scrambled("b"));
+    EXPECT_EQ(owner_and_mode(tree + "/_o_b.txt"), "65534:65534 0640");
+    EXPECT_EQ(attribute(tree + "/_o_b.txt", "system.posix_acl_access"), denying);
+    EXPECT_EQ(owner_and_mode(tree + "/_o_notes.txt"), "0:0 0640");
+    EXPECT_EQ(attribute(tree + "/_o_notes.txt", "system.posix_acl_access"), "none");
+
+    const ProcessResult unpacked_run = run_program(UNPACKER_PATH, {scratch.path("game.pak")}, "\n");
+    EXPECT_EQ(unpacked_run.exit_status, 0) << unpacked_run.output;
+    EXPECT_EQ(read_file(scratch.path("game/x.dat")), "new");
+    EXPECT_EQ(owner_and_mode(scratch.path("game/x.dat")), "65534:65534 0775");
+}
+
+// An ordinary user over another user's files: a replaced copy is the
+// runner's, without setuid, its group (which the runner may not take) given
+// no more than others; a copy whose attributes the runner cannot read, and
+// one in a sticky folder, are not replaced; a new copy in a setgid folder
+// of a group the runner is not in gives that group nothing.
+TEST(ReplacedFile, AnotherUsersFilesGiveTheRunnerNoMore) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to make files of several users";
+    const ScratchDir scratch;
+    if (!others_can_reach(scratch.root)) GTEST_SKIP() << "an ordinary user cannot reach " << scratch.root;
+    std::string scrambler;
+    std::string unpacker;
+    ASSERT_TRUE(place_programs(scratch, scrambler, unpacker));
+    const std::string tree = scratch.path("tree");
+    for (const char* folder : {"tree", "tree/setgid", "tree/sticky"}) ASSERT_TRUE(make_dir(scratch.path(folder)));
+    for (const char* source : {"tree/x.txt", "tree/y.txt", "tree/setgid/w.txt", "tree/sticky/z.txt"})
+        ASSERT_TRUE(write_file(scratch.path(source), "new"));
+    for (const char* copy : {"tree/_o_x.txt", "tree/_o_y.txt", "tree/sticky/_o_z.txt"})
+        ASSERT_TRUE(write_file(scratch.path(copy), "old"));
+    if (!set_attribute(tree + "/_o_y.txt", "user.note", "unreadable"))
+        GTEST_SKIP() << "no user attributes on " << scratch.root;
+    give_to_unprivileged_user(scratch.root);
+    constexpr unsigned kOtherUser = 4321;
+    for (const char* path : {"tree/_o_x.txt", "tree/sticky", "tree/sticky/_o_z.txt", "tree/setgid"})
+        ASSERT_EQ(chown(scratch.path(path).c_str(), kOtherUser, kOtherUser), 0);
+    ASSERT_EQ(chown(scratch.path("tree/setgid/w.txt").c_str(), kUnprivilegedId, kOtherUser + 1), 0);
+    const std::pair<const char*, mode_t> modes[] = {
+        {"tree", 0777},         {"tree/setgid", 02777},          {"tree/sticky", 01777}, {"tree/_o_x.txt", 04772},
+        {"tree/_o_y.txt", 0200}, {"tree/sticky/_o_z.txt", 0666}, {"tree/setgid/w.txt", 0640}};
+    for (const auto& [path, mode] : modes) ASSERT_EQ(chmod(scratch.path(path).c_str(), mode), 0) << path;
+
+    const ProcessResult run = run_program_unprivileged(scrambler, {tree}, "\n\n");
+    EXPECT_EQ(run.output, "press enter to start...x.txt ...done.\ny.txt ...error.\nw.txt ...done.\n"
+                          "z.txt ...error.\nsuccessful.\npress enter key.\n");
+    EXPECT_EQ(read_file(tree + "/_o_x.txt"), scrambled("new"));
+    EXPECT_EQ(owner_and_mode(tree + "/_o_x.txt"), "65534:65534 0722");
+    EXPECT_EQ(owner_and_mode(tree + "/_o_y.txt"), "65534:65534 0200");
+    EXPECT_EQ(attribute(tree + "/_o_y.txt", "user.note"), "unreadable");
+    EXPECT_EQ(read_file(tree + "/sticky/_o_z.txt"), "old");
+    EXPECT_EQ(owner_and_mode(tree + "/setgid/_o_w.txt"), "65534:4321 0600");
+    EXPECT_EQ(temporaries(list_names(tree)), std::vector<std::string>{});
+    EXPECT_EQ(temporaries(list_names(tree + "/sticky")), std::vector<std::string>{});
 }
 
 #endif

@@ -108,3 +108,41 @@ TEST(SafeOutput, NeverWritesThroughLinks) {
     EXPECT_FALSE(open_subdirectory(child, top, "linkdir"));
 }
 #endif
+
+#ifdef _WIN32
+// Wine keeps no DACL set on a file, so what is held here is what the safe
+// output asks Windows for: a replaced file's own protection, owner
+// included; a copy its source's DACL; any other new file nothing, which
+// leaves it the folder's inherited protection.
+TEST(SafeOutput, AsksWindowsForTheProtectionItCarries) {
+    ScratchDir dir;
+    ASSERT_TRUE(write_file(dir.path("old"), "old"));
+    ASSERT_TRUE(write_file(dir.path("source"), "source"));
+    DirectoryHandle handle;
+    ASSERT_TRUE(open_directory(handle, dir.root));
+    std::vector<unsigned char> of_old;
+    {
+        InputFile old;
+        ASSERT_TRUE(open_input_file(old, dir.path("old")));
+        ASSERT_TRUE(read_protection(old.handle, true, of_old));
+    }
+    InputFile source;
+    ASSERT_TRUE(open_input_file(source, dir.path("source")));
+    std::vector<unsigned char> of_source;
+    ASSERT_TRUE(read_protection(source.handle, false, of_source));
+    EXPECT_FALSE(of_source.empty());
+
+    SafeOutput copy;
+    ASSERT_TRUE(safe_output_open_copy(copy, handle, "_o_source", ".part", source));
+    EXPECT_EQ(copy.protection, of_source);
+    SafeOutput replacing;
+    ASSERT_TRUE(safe_output_open(replacing, handle, "old", ".part"));
+    EXPECT_EQ(replacing.protection, of_old);
+    ASSERT_TRUE(safe_output_write(replacing, "new", 3));
+    ASSERT_TRUE(safe_output_commit(replacing));
+    EXPECT_EQ(read_file(dir.path("old")), "new");
+    SafeOutput plain;
+    ASSERT_TRUE(safe_output_open(plain, handle, "plain", ".part"));
+    EXPECT_TRUE(plain.protection.empty());
+}
+#endif
