@@ -51,6 +51,9 @@ void wait_for_key(Console& console) {
 }
 
 int finish_run(Console& console, const char* message, int status) {
+    // A message's own leading line break ends an open line; on a fresh
+    // line it would only leave an empty one.
+    if (message[0] == '\n' && console.at_line_start) ++message;
     if (!console.at_line_start && message[0] != '\n') console_print(console, "\n");
     console_print(console, "%s\npress enter key.\n", message);
     wait_for_key(console);

@@ -34,9 +34,9 @@ void console_flush(Console& console);
 void wait_for_key(Console& console);
 
 // Ends a run: `message` on a line of its own (the line is broken first when
-// a piece before it left one open, unless the message begins with its own
-// line break), then the line that asks for a key, then the pause. Returns
-// `status`, for the driver to return.
+// a piece before it left one open; a message that begins with its own line
+// break has it only then), then the line that asks for a key, then the
+// pause. Returns `status`, for the driver to return.
 int finish_run(Console& console, const char* message, int status);
 
 // A file of more than this many bytes takes long enough that its line is

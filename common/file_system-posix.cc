@@ -88,6 +88,12 @@ Status open_directory(DirectoryHandle& directory, const std::string& path) {
     return directory.fd >= 0 ? kSucceeded : last_failure(Failure::directory);
 }
 
+Status open_derived_directory(DirectoryHandle& directory, const std::string& path) {
+    close_quietly(directory.fd);
+    directory.fd = open(path_or_current(path), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    return directory.fd >= 0 ? kSucceeded : last_failure(Failure::directory);
+}
+
 Status open_subdirectory(DirectoryHandle& child, const DirectoryHandle& parent, const std::string& name) {
     close_quietly(child.fd);
     if (parent.fd < 0) return failed(Failure::directory, EBADF);
