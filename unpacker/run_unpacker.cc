@@ -69,8 +69,9 @@ int run_unpacker(int argc, char** argv, Console& console) {
         if (read_pak_directory(directory, i, entry) != PakStatus::ok ||
             judge_entry(entry, file_size, path) != EntryVerdict::sound)
             return finish_run(console, kBrokenPak, kUnpackFailed);
-        console_print(console, "%.8X - %.8X: %s ...", static_cast<uint32_t>(entry.offset), range_end(entry),
-                      entry.name);
+        console_print(console, "%.8X - %.8X: ", static_cast<uint32_t>(entry.offset), range_end(entry));
+        console_print_stored_name(console, entry.name);
+        console_print(console, " ...");
         show_before_work(console, entry.size);
         const Status written = extract_entry(archive, window, entry, path, output);
         if (!written) return finish_run(console, failure_text(written), kUnpackFailed);
