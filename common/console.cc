@@ -94,7 +94,10 @@ void console_print_name(Console& console, std::string_view name) {
 // At a terminal the stored name is read as the name it stands for; one
 // that does not convert is shown by its bytes, its controls made '?' too.
 void console_print_stored_name(Console& console, std::string_view stored) {
-    if (!console.out_is_terminal) return write_piece(console, stored);
+    if (!console.out_is_terminal) {
+        write_piece(console, stored);
+        return;
+    }
     std::string name;
     write_piece(console, shown_at_terminal(archive_name_to_path(stored, name) ? std::string_view(name) : stored));
 }

@@ -44,8 +44,8 @@ TEST(EntryName, BothSeparatorsBecomeThePlatformOne) {
 TEST(EntryName, CodePageBytesThatAreC1ControlsAreRefused) {
     if (GetACP() != 1252) GTEST_SKIP() << "needs code page 1252";
     std::string path;
-    for (const char byte : {'\x81', '\x8D', '\x8F', '\x90', '\x9D'})
-        EXPECT_FALSE(entry_name_to_path(std::string("a") + byte + ".txt", path)) << static_cast<int>(byte & 0xFF);
+    for (const char code : {'\x81', '\x8D', '\x8F', '\x90', '\x9D'})
+        EXPECT_FALSE(entry_name_to_path(std::string("a") + code + ".txt", path)) << static_cast<int>(code & 0xFF);
     EXPECT_TRUE(entry_name_to_path("a\x9B.txt", path));  // U+203A, a quotation mark
 }
 #endif
