@@ -1,8 +1,60 @@
 #include "common/console.h"
 
 #include <cstdarg>
+#include <string>
 
+#include "common/code_page.h"
 #include "common/process.h"
+
+namespace {
+
+// Writes one piece: at a terminal at once, and on Windows as characters;
+// elsewhere into the stream's buffer.
+void write_piece(Console& console, std::string_view piece) {
+    if (piece.empty()) return;
+    if (console.out_is_terminal) {
+        if (!write_to_terminal(console.out, piece)) console.write_failed = true;
+    } else {
+        std::fwrite(piece.data(), 1, piece.size(), console.out);
+    }
+    console.at_line_start = piece.back() == '\n';
+}
+
+// How many bytes the UTF-8 character led by `lead` takes, counting the
+// lead; 0 for a byte that leads none.
+size_t utf8_length(unsigned char lead) {
+    if (lead >= 0xC2 && lead <= 0xDF) return 2;
+    if (lead >= 0xE0 && lead <= 0xEF) return 3;
+    if (lead >= 0xF0 && lead <= 0xF4) return 4;
+    return 0;
+}
+
+// `name` with each control character, and each byte that an 8-bit terminal
+// reads as a C1 control outside a whole UTF-8 character, made '?'. Every
+// other byte, valid UTF-8 or not, stays as it is.
+std::string shown_at_terminal(std::string_view name) {
+    std::string shown;
+    shown.reserve(name.size());
+    for (size_t at = 0; at < name.size();) {
+        const auto byte = static_cast<unsigned char>(name[at]);
+        size_t length = utf8_length(byte);
+        for (size_t k = 1; k < length; ++k) {
+            if (at + k >= name.size() || (static_cast<unsigned char>(name[at + k]) & 0xC0) != 0x80) length = 0;
+        }
+        const bool c1 = length == 2 && byte == 0xC2 && static_cast<unsigned char>(name[at + 1]) < 0xA0;
+        if (byte < 0x20 || byte == 0x7F || (byte >= 0x80 && byte < 0xA0) || c1) {
+            shown += '?';
+            at += c1 ? 2 : 1;
+        } else {
+            const size_t whole = length == 0 ? 1 : length;
+            shown.append(name.substr(at, whole));
+            at += whole;
+        }
+    }
+    return shown;
+}
+
+}  // namespace
 
 // Binds a console to two streams and notes whether output is a terminal,
 // which decides whether every piece is flushed at once.
@@ -24,17 +76,32 @@ void console_print(Console& console, const char* format, ...) {
     va_end(arguments);
     if (length < 0) return;
     if (static_cast<size_t>(length) < sizeof piece) {
-        std::fwrite(piece, 1, static_cast<size_t>(length), console.out);
-    } else {
-        va_start(arguments, format);
-        std::vfprintf(console.out, format, arguments);
-        va_end(arguments);
+        write_piece(console, std::string_view(piece, static_cast<size_t>(length)));
+        return;
     }
-    if (length > 0) console.at_line_start = false;
-    if (length > 0 && static_cast<size_t>(length) <= sizeof piece - 1)
-        console.at_line_start = piece[length - 1] == '\n';
-    if (console.out_is_terminal) std::fflush(console.out);
+    std::string long_piece(static_cast<size_t>(length) + 1, '\0');
+    va_start(arguments, format);
+    std::vsnprintf(long_piece.data(), long_piece.size(), format, arguments);
+    va_end(arguments);
+    long_piece.pop_back();
+    write_piece(console, long_piece);
 }
+
+void console_print_name(Console& console, std::string_view name) {
+    write_piece(console, console.out_is_terminal ? shown_at_terminal(name) : name_for_console(name));
+}
+
+// At a terminal the stored name is read as the name it stands for; one
+// that does not convert is shown by its bytes, its controls made '?' too.
+void console_print_stored_name(Console& console, std::string_view stored) {
+    if (!console.out_is_terminal) {
+        write_piece(console, stored);
+        return;
+    }
+    std::string name;
+    write_piece(console, shown_at_terminal(archive_name_to_path(stored, name) ? std::string_view(name) : stored));
+}
+
 void console_flush(Console& console) { std::fflush(console.out); }
 
 void show_before_work(Console& console, int64_t bytes) {
@@ -51,6 +118,9 @@ void wait_for_key(Console& console) {
 }
 
 int finish_run(Console& console, const char* message, int status) {
+    // A message's own leading line break ends an open line; on a fresh
+    // line it would only leave an empty one.
+    if (message[0] == '\n' && console.at_line_start) ++message;
     if (!console.at_line_start && message[0] != '\n') console_print(console, "\n");
     console_print(console, "%s\npress enter key.\n", message);
     wait_for_key(console);

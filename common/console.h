@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string_view>
 
 // The two ends of a program's console dialogue. Drivers take it as a
 // parameter so that tests can run them in-process against plain files.
@@ -14,6 +15,9 @@ struct Console {
     // Whether the last piece printed ended its line, so a message that must
     // stand on a line of its own knows whether to break the line first.
     bool at_line_start = true;
+    // Whether a piece could not be written to the terminal by a call the
+    // stream's error flag does not see (WriteConsoleW on Windows).
+    bool write_failed = false;
 };
 
 Console make_console(FILE* in, FILE* out);
@@ -26,6 +30,20 @@ Console make_console(FILE* in, FILE* out);
 
 void console_print(Console& console, const char* format, ...) CONSOLE_PRINTF_FORMAT;
 
+// Prints a file's name, held as path.h says, as one piece of a line. A
+// pipe or a file gets it as the programs have always written it (on
+// Windows in the active code page), so a transcript holds the name's bytes.
+// At a terminal each control character (below 0x20, 0x7F, U+0080 to
+// U+009F, and a lone byte 0x80 to 0x9F that an 8-bit terminal would take
+// for one) is shown as '?', as ls does: a name from a tree someone else
+// controls cannot move the cursor, recolour or retitle the terminal of
+// whoever reads it. A Windows console is given the name's own characters.
+void console_print_name(Console& console, std::string_view name);
+
+// As console_print_name, for a name as an archive stores it (on Windows in
+// the active code page): a pipe or a file gets the stored bytes unchanged.
+void console_print_stored_name(Console& console, std::string_view stored);
+
 // Pushes out whatever is still buffered; called before every pause and at exit.
 void console_flush(Console& console);
 
@@ -34,9 +52,9 @@ void console_flush(Console& console);
 void wait_for_key(Console& console);
 
 // Ends a run: `message` on a line of its own (the line is broken first when
-// a piece before it left one open, unless the message begins with its own
-// line break), then the line that asks for a key, then the pause. Returns
-// `status`, for the driver to return.
+// a piece before it left one open; a message that begins with its own line
+// break has it only then), then the line that asks for a key, then the
+// pause. Returns `status`, for the driver to return.
 int finish_run(Console& console, const char* message, int status);
 
 // A file of more than this many bytes takes long enough that its line is

@@ -46,6 +46,13 @@ struct DirectoryHandle {
 // Opens the directory at `path`, which may be a link the user made.
 Status open_directory(DirectoryHandle& directory, const std::string& path);
 
+// Opens the directory at `path`, a name the program made up itself (the
+// unpacker's output folder): links in the folders above, which the user
+// typed, are followed, but a link or junction standing at the last
+// component is refused, since whoever put it there chose where the output
+// would go.
+Status open_derived_directory(DirectoryHandle& directory, const std::string& path);
+
 // Opens the subdirectory `name` of `parent`, never through a link or a
 // junction standing at that name, whatever a listing said before.
 Status open_subdirectory(DirectoryHandle& child, const DirectoryHandle& parent, const std::string& name);

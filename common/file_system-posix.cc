@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <string_view>
 
 #include "common/directory.h"
@@ -67,6 +68,35 @@ Status take_regular_file(InputFile& file, int fd) {
 
 constexpr int kReadFlags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 
+// Opens `name` in `directory_fd` for reading only once the thing found there
+// is known to be a regular file. Where the system has O_PATH it is first
+// opened only as a place: a FIFO's writer is not woken and a device's driver
+// never sees the open. The file is then opened for reading through that
+// handle, so nothing swapped in under the name meanwhile is reached. Without
+// O_PATH, or without /proc to reopen through, the name is opened directly,
+// never blocking and never taking a terminal, and the opened file is checked.
+Status open_regular_file(InputFile& file, int directory_fd, const char* name, bool follow_link) {
+    const int no_link = follow_link ? 0 : O_NOFOLLOW;
+#ifdef O_PATH
+    const int place = openat(directory_fd, name, O_PATH | O_CLOEXEC | no_link);
+    if (place < 0) return last_failure(Failure::reading);
+    struct stat found;
+    int error = fstat(place, &found) != 0 ? errno : 0;
+    // A link opened as itself is refused as O_NOFOLLOW would refuse it.
+    if (error == 0 && !S_ISREG(found.st_mode)) error = S_ISLNK(found.st_mode) ? ELOOP : EINVAL;
+    int fd = -1;
+    if (error == 0) {
+        char through[32];
+        std::snprintf(through, sizeof through, "/proc/self/fd/%d", place);
+        fd = open(through, kReadFlags);
+        if (fd < 0) error = errno;
+    }
+    close(place);
+    if (error != ENOENT) return error == 0 ? take_regular_file(file, fd) : failed(Failure::reading, error);
+#endif
+    return take_regular_file(file, openat(directory_fd, name, kReadFlags | no_link));
+}
+
 }  // namespace
 
 PathKind probe_path(const std::string& path) {
@@ -87,6 +117,12 @@ Status open_directory(DirectoryHandle& directory, const std::string& path) {
     close_quietly(directory.fd);
     directory.new_file_traits = 0;
     directory.fd = open(path_or_current(path), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return directory.fd >= 0 ? kSucceeded : last_failure(Failure::directory);
+}
+
+Status open_derived_directory(DirectoryHandle& directory, const std::string& path) {
+    close_quietly(directory.fd);
+    directory.fd = open(path_or_current(path), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     return directory.fd >= 0 ? kSucceeded : last_failure(Failure::directory);
 }
 
@@ -142,21 +178,14 @@ InputFile::~InputFile() { close_quietly(fd); }
 
 Status open_input_file(InputFile& file, const std::string& path) {
     close_quietly(file.fd);
-    // Look before opening: opening a FIFO or device can block or have effects.
-    struct stat before;
-    if (stat(path.c_str(), &before) != 0) return last_failure(Failure::reading);
-    if (!S_ISREG(before.st_mode)) return failed(Failure::reading, EINVAL);
-    // The name may have been swapped for something else in between: the
-    // opened file is looked at again.
-    return take_regular_file(file, open(path.c_str(), kReadFlags));
+    return open_regular_file(file, AT_FDCWD, path.c_str(), true);
 }
 
 Status open_input_file_at(InputFile& file, const DirectoryHandle& directory, const std::string& name,
                           bool follow_link) {
     close_quietly(file.fd);
     if (directory.fd < 0) return failed(Failure::directory, EBADF);
-    const int flags = kReadFlags | (follow_link ? 0 : O_NOFOLLOW);
-    return take_regular_file(file, openat(directory.fd, name.c_str(), flags));
+    return open_regular_file(file, directory.fd, name.c_str(), follow_link);
 }
 
 int64_t read_input(InputFile& file, void* buffer, size_t length) {

@@ -191,6 +191,32 @@ Status open_directory(DirectoryHandle& directory, const std::string& path) {
     return kSucceeded;
 }
 
+// The folder is opened as itself with FILE_FLAG_OPEN_REPARSE_POINT, and a
+// link or junction found there is refused (see judge_opened); the path up
+// to it is read as open_directory reads it. A reparse point that is no link
+// (a cloud folder) is the folder itself.
+Status open_derived_directory(DirectoryHandle& directory, const std::string& path) {
+    close_quietly(directory.handle);
+    directory.path.clear();
+    std::wstring system;
+    const Status converted = system_path(path.empty() ? std::string(".") : path, system);
+    if (!converted) return converted;
+    const size_t cut = system.rfind(L'\\');
+    if (cut == std::wstring::npos || cut + 1 == system.size()) return failed(Failure::directory, ERROR_INVALID_NAME);
+    HANDLE opened = CreateFileW(system.c_str(), kDirectoryAccess, kDirectoryShare, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (opened == INVALID_HANDLE_VALUE) return last_failure(Failure::directory);
+    // The parent keeps its separator, so a drive's root stays one.
+    const Opened found = judge_opened(opened, system.substr(0, cut + 1), system.substr(cut + 1), true);
+    if (found != Opened::as_named && found != Opened::reparse_point) {
+        CloseHandle(opened);
+        return failed(Failure::directory, error_for(found));
+    }
+    directory.handle = opened;
+    directory.path = pinned_path(opened, system);
+    return kSucceeded;
+}
+
 // FILE_FLAG_OPEN_REPARSE_POINT opens a link or junction standing at the
 // name as itself, and it is refused, whenever it was put there; so is a
 // short name standing for another folder (see judge_opened).

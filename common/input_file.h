@@ -35,7 +35,9 @@ struct InputFile {
 };
 
 // Opens a regular file, or a link to one. Anything else (a FIFO, socket or
-// device) is refused without being opened in a way that could block.
+// device) is refused before it is opened for reading, so the open can
+// neither block nor have an effect; where the system allows (Linux) it is
+// never opened for reading at all, even if it was swapped in an instant ago.
 Status open_input_file(InputFile& file, const std::string& path);
 
 // Opens the regular file `name` inside `directory`. A link at the name is

@@ -36,3 +36,8 @@ void init_process() {
 }
 
 bool is_terminal(FILE* stream) { return stream != nullptr && isatty(fileno(stream)) != 0; }
+
+bool write_to_terminal(FILE* stream, std::string_view text) {
+    const bool written = std::fwrite(text.data(), 1, text.size(), stream) == text.size();
+    return std::fflush(stream) == 0 && written;
+}

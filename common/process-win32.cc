@@ -6,6 +6,7 @@
 #include <io.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 
@@ -50,4 +51,26 @@ bool is_terminal(FILE* stream) {
     const intptr_t os_handle = _get_osfhandle(_fileno(stream));
     DWORD mode = 0;
     return os_handle != -1 && GetConsoleMode(reinterpret_cast<HANDLE>(os_handle), &mode) != 0;
+}
+
+// Text that is no UTF-8 (a stored name in no known form) is read in the
+// active code page, as a pipe would have carried it.
+bool write_to_terminal(FILE* stream, std::string_view text) {
+    std::fflush(stream);
+    std::wstring wide;
+    if (!utf16_from_utf8(text, wide)) {
+        const int length = static_cast<int>(text.size());
+        const int size = MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
+        if (size <= 0) return false;
+        wide.assign(static_cast<size_t>(size), L'\0');
+        MultiByteToWideChar(CP_ACP, 0, text.data(), length, wide.data(), size);
+    }
+    const auto console = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    for (size_t done = 0; done < wide.size();) {
+        DWORD written = 0;
+        const auto want = static_cast<DWORD>(std::min<size_t>(wide.size() - done, 8192));
+        if (WriteConsoleW(console, wide.data() + done, want, &written, nullptr) == 0 || written == 0) return false;
+        done += written;
+    }
+    return true;
 }

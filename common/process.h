@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The program's arguments (its own name first) as paths in the form path.h
@@ -20,3 +21,9 @@ void init_process();
 
 // Whether the stream is a terminal (a console on Windows).
 bool is_terminal(FILE* stream);
+
+// Writes `text` (path.h's form) to the terminal `stream` at once: as it is
+// on POSIX; on Windows through WriteConsoleW, so the console shows the
+// characters themselves rather than the active code page's bytes read in
+// the console's own (OEM) code page. False when not all of it was written.
+bool write_to_terminal(FILE* stream, std::string_view text);

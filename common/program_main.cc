@@ -41,6 +41,6 @@ int program_main(int argc, char** argv, ProgramDriver driver) {
     } catch (...) {
         status = finish_run(console, "error.", 1);
     }
-    if (!close_standard_output() && status == 0) status = 1;
+    if ((!close_standard_output() || console.write_failed) && status == 0) status = 1;
     return status;
 }

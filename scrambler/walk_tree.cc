@@ -5,7 +5,6 @@
 #include <string_view>
 
 #include "common/ascii_case.h"
-#include "common/code_page.h"
 #include "common/test_hooks.h"
 #include "common/wildcard.h"
 #include "scrambler/scramble_file.h"
@@ -27,7 +26,8 @@ bool is_scrambled_name(std::string_view name) {
 // saw as no link is never followed, should a link appear there since.
 bool scramble_listed_file(const DirectoryHandle& directory, const std::string& name, const DirEntry& entry,
                           Console& console) {
-    console_print(console, "%s ...", name_for_console(name).c_str());
+    console_print_name(console, name);
+    console_print(console, " ...");
     if (g_walk_hook != nullptr) g_walk_hook(name);
     InputFile source;
     // A FIFO, socket or device is never opened: reading one could block.

@@ -1,6 +1,7 @@
 // Both programs with their output on a pipe, as in `scrambler dir | tee log`:
 // each prompt must reach the reader before the program waits for its key,
-// or the user looks at a frozen console.
+// or the user looks at a frozen console. And names, which a pipe gets as
+// they are, shown safely at a terminal.
 
 #include <gtest/gtest.h>
 
@@ -8,7 +9,10 @@
 #include <vector>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
+#include <termios.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -77,6 +81,35 @@ std::string play(const std::string& program, const std::string& argument, const 
     return failure;
 }
 
+// Runs `program` on `argument` with standard output on a pseudo-terminal
+// that passes bytes unchanged, and standard input at its end; returns what
+// the terminal received.
+std::string run_at_terminal(const std::string& program, const std::string& argument) {
+    int master = -1;
+    int slave = -1;
+    termios raw{};
+    cfmakeraw(&raw);
+    if (openpty(&master, &slave, nullptr, &raw, nullptr) != 0) return "no terminal";
+    const pid_t child = fork();
+    if (child == 0) {
+        const int nothing = open("/dev/null", O_RDONLY);
+        dup2(nothing, 0);
+        dup2(slave, 1);
+        close(master);
+        execl(program.c_str(), program.c_str(), argument.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(slave);
+    std::string seen;
+    char buffer[4096];
+    ssize_t got = 0;
+    // Once the program has ended and all is read, the terminal reports EIO.
+    while ((got = read(master, buffer, sizeof buffer)) > 0) seen.append(buffer, static_cast<size_t>(got));
+    close(master);
+    waitpid(child, nullptr, 0);
+    return seen;
+}
+
 }  // namespace
 
 TEST(ConsoleOnAPipe, EveryPromptIsReadableBeforeThePause) {
@@ -123,6 +156,41 @@ TEST(ConsoleOnAPipe, AReaderThatHasGoneCostsTheStatusNotTheWork) {
     waitpid(child, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
     EXPECT_EQ(read_file(scratch.path("_o_a.txt")), scrambled("a"));
+}
+
+// A file named with escape sequences in a tree someone else controls must
+// not drive the terminal of whoever scrambles it: there each control
+// character of a name (ESC, BEL, newline, DEL, the C1 CSI, and a lone byte
+// that an 8-bit terminal takes for CSI) is shown as '?', while other
+// characters stay; a pipe gets the names' bytes as they are. The unpacker's
+// names, stored in the archive, are shown the same way.
+TEST(ConsoleOnATerminal, ControlCharactersOfNamesAreShownAsQuestionMarks) {
+    const ScratchDir scratch;
+    ASSERT_TRUE(make_dir(scratch.path("tree")));
+    const std::pair<std::string, std::string> names[] = {
+        {"a\x1b]0;owned\x07.txt", "a?]0;owned?.txt"},
+        {"b\xC2\x9B" "31m.txt", "b?31m.txt"},
+        {"c\nd.txt", "c?d.txt"},
+        {"e\x7F\x9B.txt", "e??.txt"},
+        {"\xC3\xA9\xC4\x9B\xFF.txt", "\xC3\xA9\xC4\x9B\xFF.txt"}};
+    std::string piped = "press enter to start...";
+    std::string shown = piped;
+    for (const auto& [name, at_terminal] : names) {
+        ASSERT_TRUE(write_file(scratch.path("tree/" + name), "x"));
+        piped += name + " ...done.\n";
+        shown += at_terminal + " ...done.\n";
+    }
+    piped += "successful.\npress enter key.\n";
+    shown += "successful.\npress enter key.\n";
+    EXPECT_EQ(run_at_terminal(SCRAMBLER_PATH, scratch.path("tree")), shown);
+    EXPECT_EQ(run_program(SCRAMBLER_PATH, {scratch.path("tree")}, "").output, piped);
+
+    ASSERT_TRUE(write_file(scratch.path("x.pak"), make_pak({{"x\x9B[2J.txt", "x"}})));
+    const std::string range = "files: 1\n00000110 - 00000110: ";
+    EXPECT_EQ(run_at_terminal(UNPACKER_PATH, scratch.path("x.pak")),
+              range + "x?[2J.txt ...done.\nsuccessful.\npress enter key.\n");
+    EXPECT_EQ(run_program(UNPACKER_PATH, {scratch.path("x.pak")}, "").output,
+              range + "x\x9B[2J.txt ...done.\nsuccessful.\npress enter key.\n");
 }
 
 #endif

@@ -4,6 +4,10 @@
 
 #include "common/platform.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 TEST(EntryName, RefusesNamesThatLeaveTheDirectoryOrNameADevice) {
     for (const char* name : {"/etc/passwd", "\\x", "C:x", "a:b", "x::$DATA", "..", "../x", "a/../../x",
                              "a\\..\\x", "sub/..", "a\tb", "a\x7F", "\x1b[2J", "CON", "con.txt",
@@ -11,14 +15,17 @@ TEST(EntryName, RefusesNamesThatLeaveTheDirectoryOrNameADevice) {
                              // Windows drops a component's last dots and blanks, so these
                              // would name "a", and reserves COM and LPT with superscripts.
                              "a.", "a ", "a. .", "...", "sub./b", "d /x", "COM\xC2\xB9", "lpt\xC2\xB3.txt", "COM\xB2",
-                             "COM\xB9", "LPT\xB3"}) {
+                             "COM\xB9", "LPT\xB3",
+                             // C1 controls: U+009B is CSI, as ESC [ is.
+                             "a\xC2\x9B" "31mred.txt", "\xC2\x80", "sub/x\xC2\x9F"}) {
         EXPECT_TRUE(is_unsafe_entry_name(name)) << name;
     }
 }
 
 TEST(EntryName, AcceptsOrdinaryNames) {
     for (const char* name : {"", "a.txt", "sub/a", "sub\\a", "..a", "a..b", "./a", "CONSOLE",
-                             "COM", "LPT10", "con_", "econ", "\x83\x5C\x83\x74\x83\x67.txt", ".", "sub/.", "COM\xC2\xB4"}) {
+                             "COM", "LPT10", "con_", "econ", "\x83\x5C\x83\x74\x83\x67.txt", ".", "sub/.", "COM\xC2\xB4",
+                             "\xC2\xA0.txt", "\xC4\x9B.txt", "\xC2\xBF"}) {
         EXPECT_FALSE(is_unsafe_entry_name(name)) << name;
     }
 }
@@ -30,3 +37,15 @@ TEST(EntryName, BothSeparatorsBecomeThePlatformOne) {
     EXPECT_EQ(path, "a" + sep + "b" + sep + "c.txt");
     EXPECT_FALSE(entry_name_to_path("../x", path));
 }
+
+#ifdef _WIN32
+// Code page 1252 has no characters at 0x81, 0x8D, 0x8F, 0x90 and 0x9D:
+// Windows reads them as the C1 controls of the same numbers.
+TEST(EntryName, CodePageBytesThatAreC1ControlsAreRefused) {
+    if (GetACP() != 1252) GTEST_SKIP() << "needs code page 1252";
+    std::string path;
+    for (const char code : {'\x81', '\x8D', '\x8F', '\x90', '\x9D'})
+        EXPECT_FALSE(entry_name_to_path(std::string("a") + code + ".txt", path)) << static_cast<int>(code & 0xFF);
+    EXPECT_TRUE(entry_name_to_path("a\x9B.txt", path));  // U+203A, a quotation mark
+}
+#endif

@@ -9,6 +9,8 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -51,6 +53,31 @@ TEST(ReadInput, FullyGoesOnPastShortReads) {
     char buffer[8] = {};
     EXPECT_EQ(read_input_fully(input, buffer, sizeof buffer), 6);
     EXPECT_EQ(std::string(buffer, 6), "abcdef");
+}
+
+// A FIFO met by name or through a link, as a source listed as a link may be
+// by the time it is opened, is refused without being opened for reading: a
+// writer waiting for a reader is not woken.
+TEST(OpenInputFile, RefusesAFifoWithoutWakingItsWriter) {
+    ScratchDir dir;
+    const std::string fifo = dir.path("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(symlink("fifo", dir.path("link.bmp").c_str()), 0);
+    const pid_t writer = fork();
+    if (writer == 0) _exit(open(fifo.c_str(), O_WRONLY) >= 0 ? 0 : 1);
+    usleep(200000);  // the writer is waiting in its open by now
+    DirectoryHandle directory;
+    ASSERT_TRUE(open_directory(directory, dir.root));
+    InputFile input;
+    EXPECT_FALSE(open_input_file(input, fifo));
+    EXPECT_FALSE(open_input_file(input, dir.path("link.bmp")));
+    EXPECT_FALSE(open_input_file_at(input, directory, "link.bmp", true));
+    EXPECT_FALSE(open_input_file_at(input, directory, "fifo", false));
+    usleep(100000);
+    EXPECT_EQ(waitpid(writer, nullptr, WNOHANG), 0) << "the writer was woken";
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    waitpid(writer, nullptr, 0);
+    close(reader);
 }
 #endif
 

@@ -21,6 +21,7 @@
 #include "common/safe_output.h"
 #include "common/test_hooks.h"
 #include "common/wide_path-win32.h"
+#include "pak_writer.h"
 #include "scrambler/run_scrambler.h"
 #include "scrambler/scramble_file.h"
 #include "scrambler/walk_tree.h"
@@ -465,6 +466,21 @@ TEST(Win32Links, NoLinkIsFollowedAtTheTimeOfUse) {
     InputFile input;
     EXPECT_FALSE(open_input_file_at(input, directory, "a.txt", false));
     remove_link(tree.path("a.txt"), false);
+}
+
+// The unpacker's output folder is named by the program, not the user: a
+// junction or link standing at that name is refused, nothing is written
+// where it leads, and the run ends with status 1.
+TEST(Win32Links, AJunctionAtTheOutputFoldersNameIsRefused) {
+    WideScratch tree;
+    ScratchDir outside;
+    ASSERT_TRUE(write_file_wide(tree.path("data.pak"), make_pak({{"a.txt", "data"}})));
+    if (!make_link(tree.path("data"), outside.root, true)) GTEST_SKIP() << "no junctions or links here";
+    const ProcessResult run = run_program(UNPACKER_PATH, {tree.path("data.pak")}, "\n");
+    remove_link(tree.path("data"), true);
+    EXPECT_EQ(run.output, "files: 1\n00000110 - 00000113: a.txt ...\nfile open error.\n" + kPress);
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_TRUE(list_names(outside.root).empty());
 }
 
 #endif  // _WIN32

@@ -58,7 +58,7 @@ TEST(RunUnpacker, EmptyDirectoryStillCreatesTheOutputDirectory) {
     ScratchDir scratch;
     ASSERT_TRUE(write_file(scratch.path("a"), "in the way"));
     DriverRun run = unpack_bytes(scratch, pak_header(0));
-    EXPECT_EQ(run.output, "files: 0\n\nfile open error.\npress enter key.\n");
+    EXPECT_EQ(run.output, "files: 0\nfile open error.\npress enter key.\n");
     EXPECT_EQ(run.status, kUnpackFailed);
     EXPECT_EQ(read_file(scratch.path("a")), "in the way");
 }
@@ -238,15 +238,17 @@ TEST(RunUnpacker, NeverWritesThroughASymbolicLink) {
     write_file(scratch.path("evil"), "sentinel");
     make_dir(scratch.path("outside"));
     make_dir(scratch.path("real"));
-    ASSERT_EQ(symlink("real", scratch.path("a").c_str()), 0);  // the user's own link is followed
-    ASSERT_EQ(symlink("../evil", scratch.path("real/x").c_str()), 0);
-    ASSERT_EQ(symlink("../outside", scratch.path("real/sub").c_str()), 0);
-    DriverRun run = unpack_bytes(scratch, make_pak({{"x", "data"}, {"sub/y", "y"}}));
+    make_dir(scratch.path("real/a"));
+    ASSERT_EQ(symlink("real", scratch.path("lnk").c_str()), 0);  // the user's own link is followed
+    ASSERT_EQ(symlink("../../evil", scratch.path("real/a/x").c_str()), 0);
+    ASSERT_EQ(symlink("../../outside", scratch.path("real/a/sub").c_str()), 0);
+    write_file(scratch.path("real/a.pak"), make_pak({{"x", "data"}, {"sub/y", "y"}}));
+    DriverRun run = unpack(scratch.path("lnk/a.pak"));
     EXPECT_EQ(run.output, "files: 2\n00000218 - 0000021B: x ...done.\n0000021C - 0000021C: sub/y ...\nfile open error.\n" + std::string(kPress));
     struct stat info;
-    ASSERT_EQ(lstat(scratch.path("real/x").c_str(), &info), 0);
+    ASSERT_EQ(lstat(scratch.path("real/a/x").c_str(), &info), 0);
     EXPECT_TRUE(S_ISREG(info.st_mode));
-    EXPECT_EQ(read_file(scratch.path("real/x")), "data");
+    EXPECT_EQ(read_file(scratch.path("real/a/x")), "data");
     EXPECT_EQ(read_file(scratch.path("evil")), "sentinel");
     EXPECT_TRUE(list_names(scratch.path("outside")).empty());
 }

@@ -157,8 +157,8 @@ TEST(UnpackerFault, HugeDirectoriesAreJudgedInBoundedMemory) {
     }
 }
 
-// The output directory may be a link the user made, and it is followed. A
-// link inside it standing as an entry's subdirectory is never followed,
+// A link the user made on the way to the archive is followed. A
+// link inside the output directory standing as an entry's subdirectory is never followed,
 // wherever it leads (out of the tree, up, or round in a loop): the run
 // stops there and nothing is written through it.
 TEST(UnpackerFault, FollowsTheUsersLinkButNoLinkInsideTheOutput) {
@@ -168,21 +168,22 @@ TEST(UnpackerFault, FollowsTheUsersLinkButNoLinkInsideTheOutput) {
         ScratchDir scratch;
         ASSERT_TRUE(make_dir(scratch.path("outside")));
         ASSERT_TRUE(make_dir(scratch.path("real")));
-        ASSERT_EQ(symlink("real", scratch.path("a").c_str()), 0);
-        ASSERT_EQ(symlink(target, scratch.path("real/sub").c_str()), 0);
-        ASSERT_TRUE(write_file(scratch.path("a.pak"), make_pak({{"x", "through the user's link"}, {"sub/y", "y"}})));
+        ASSERT_TRUE(make_dir(scratch.path("real/a")));
+        ASSERT_EQ(symlink("real", scratch.path("lnk").c_str()), 0);
+        ASSERT_EQ(symlink(target, scratch.path("real/a/sub").c_str()), 0);
+        ASSERT_TRUE(write_file(scratch.path("real/a.pak"), make_pak({{"x", "through the user's link"}, {"sub/y", "y"}})));
 
-        const ProcessResult run = run_program(UNPACKER_PATH, {scratch.path("a.pak")}, "\n");
+        const ProcessResult run = run_program(UNPACKER_PATH, {scratch.path("lnk/a.pak")}, "\n");
 
         EXPECT_EQ(run.exit_status, 1);
         EXPECT_EQ(run.output, "files: 2\n00000218 - 0000022E: x ...done.\n0000022F - 0000022F: sub/y ...\n"
                               "file open error.\n" + kPress);
-        EXPECT_EQ(read_file(scratch.path("real/x")), "through the user's link");
-        EXPECT_EQ(list_names(scratch.path("real")), (std::vector<std::string>{"sub", "x"}));
+        EXPECT_EQ(read_file(scratch.path("real/a/x")), "through the user's link");
+        EXPECT_EQ(list_names(scratch.path("real/a")), (std::vector<std::string>{"sub", "x"}));
         EXPECT_TRUE(list_names(scratch.path("outside")).empty());
-        EXPECT_EQ(list_names(scratch.root), (std::vector<std::string>{"a", "a.pak", "outside", "real"}));
+        EXPECT_EQ(list_names(scratch.root), (std::vector<std::string>{"lnk", "outside", "real"}));
         struct stat link;
-        ASSERT_EQ(lstat(scratch.path("real/sub").c_str(), &link), 0);
+        ASSERT_EQ(lstat(scratch.path("real/a/sub").c_str(), &link), 0);
         EXPECT_TRUE(S_ISLNK(link.st_mode));
     }
 }
@@ -232,6 +233,27 @@ TEST(UnpackerFault, AnEntryCopiedAcrossFileSystemsArrivesWhole) {
 
     EXPECT_EQ(run.exit_status, 0) << run.output;
     EXPECT_TRUE(read_file(on_disk.path("a/big.bin")) == data);
+}
+
+// The output folder's name is the program's own: a link standing there,
+// put by whoever controls the archive's folder, is never followed, whether
+// the archive has entries or none, and the message stands on its own line.
+TEST(UnpackerFault, NeverFollowsALinkAtTheOutputFoldersName) {
+    ScratchDir scratch;
+    ASSERT_TRUE(make_dir(scratch.path("elsewhere")));
+    ASSERT_EQ(symlink("elsewhere", scratch.path("data").c_str()), 0);
+    ASSERT_EQ(symlink("elsewhere", scratch.path("empty").c_str()), 0);
+    ASSERT_TRUE(write_file(scratch.path("data.pak"), make_pak({{"a.txt", "data"}})));
+    ASSERT_TRUE(write_file(scratch.path("empty.pak"), make_pak({})));
+    const std::pair<const char*, std::string> cases[] = {
+        {"data.pak", "files: 1\n00000110 - 00000113: a.txt ...\nfile open error.\n" + kPress},
+        {"empty.pak", "files: 0\nfile open error.\n" + kPress}};
+    for (const auto& [archive, expected] : cases) {
+        const ProcessResult run = run_program(UNPACKER_PATH, {scratch.path(archive)}, "\n");
+        EXPECT_EQ(run.output, expected);
+        EXPECT_EQ(run.exit_status, 1);
+    }
+    EXPECT_TRUE(list_names(scratch.path("elsewhere")).empty());
 }
 
 #endif

@@ -10,12 +10,15 @@
 #ifdef _WIN32
 
 #include <windows.h>
+#include <fcntl.h>
+#include <io.h>
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "common/console.h"
 #include "common/platform.h"
 #include "common/safe_output.h"
 #include "pak_writer.h"
@@ -270,6 +273,40 @@ TEST(Win32Names, NamesWindowsRefusesFailToOpen) {
         EXPECT_EQ(run.exit_status, 1);
         EXPECT_EQ(list_names(scratch.path("r")), std::vector<std::string>{"ok.txt"});
     }
+}
+
+// At a console a name is shown as its characters, whether the code page
+// holds them or not, its control characters as '?'; the unpacker's stored
+// names are read in the code page first. (A file or pipe gets the code
+// page's bytes, as the transcripts above show.) The console here is a
+// screen buffer of the test's own, read back cell by cell.
+TEST(Win32Names, ConsoleGetsNamesAsCharacters) {
+    const std::string name = "\xC3\xA9\x1b\xC4\x81.txt";  // é, ESC, ā (no character of 1252 or 932)
+    const bool code_page_1252 = GetACP() == 1252;
+    const bool allocated = AllocConsole() != 0;
+    HANDLE screen = CreateConsoleScreenBuffer(GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                              nullptr, CONSOLE_TEXTMODE_BUFFER, nullptr);
+    // Wine gives a process a console only when started at a terminal.
+    if (screen == INVALID_HANDLE_VALUE) GTEST_SKIP() << "no console here (under Wine, start at a terminal)";
+    FILE* out = _fdopen(_open_osfhandle(reinterpret_cast<intptr_t>(screen), _O_BINARY), "wb");
+    ASSERT_NE(out, nullptr);
+    Console console = make_console(stdin, out);
+    EXPECT_TRUE(console.out_is_terminal);
+    console_print_name(console, name);
+    console_print(console, " ...");
+    std::wstring expected = L"\u00E9?\u0101.txt ...";
+    if (code_page_1252) {
+        console_print_stored_name(console, "\xE9.txt");
+        expected += L"\u00E9.txt";
+    }
+    std::wstring cells(expected.size(), L'\0');
+    DWORD read = 0;
+    ReadConsoleOutputCharacterW(screen, cells.data(), static_cast<DWORD>(cells.size()), COORD{0, 0}, &read);
+    cells.resize(read);
+    EXPECT_EQ(cells, expected);
+    EXPECT_FALSE(console.write_failed);
+    std::fclose(out);
+    if (allocated) FreeConsole();
 }
 
 #endif  // _WIN32

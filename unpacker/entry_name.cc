@@ -22,9 +22,14 @@ bool is_unsafe_component(std::string_view component) {
 bool is_unsafe_entry_name(std::string_view name) {
     if (name.empty()) return false;
     if (is_name_separator(name.front())) return true;
-    for (char c : name) {
-        unsigned char byte = static_cast<unsigned char>(c);
-        if (c == ':' || byte < 0x20 || byte == 0x7F) return true;
+    for (size_t at = 0; at < name.size(); ++at) {
+        const auto byte = static_cast<unsigned char>(name[at]);
+        if (name[at] == ':' || byte < 0x20 || byte == 0x7F) return true;
+        // U+0080 to U+009F, C2 80 to C2 9F in UTF-8 (0xC2 is never a
+        // continuation byte): C1 controls, such as CSI, which a terminal
+        // obeys as it does ESC.
+        if (byte == 0xC2 && at + 1 < name.size() && (static_cast<unsigned char>(name[at + 1]) & 0xE0) == 0x80)
+            return true;
     }
     size_t start = 0;
     while (start <= name.size()) {

@@ -10,7 +10,9 @@
 // True for a name that could reach outside the output directory, name a
 // device, or name on some platform a file other than the one it spells:
 // absolute ('/' or '\' first), holding ':' (a drive or a stream), a ".."
-// component, a control byte (below 0x20, or 0x7F), a component that is a
+// component, a control character (below 0x20, 0x7F, or U+0080 to U+009F
+// as UTF-8, which is what a Windows name in any code page has become
+// here), a component that is a
 // device name (CON, NUL, COM1, lpt2.txt...), or a component other than "."
 // that ends in a dot or a blank, which Windows drops ("a." and "a " are
 // "a" there). '/' and '\' both separate components. The empty name, and

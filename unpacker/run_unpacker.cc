@@ -52,10 +52,11 @@ int run_unpacker(int argc, char** argv, Console& console) {
     // measured in UTF-16 units.
     const std::string output_path = derive_output_directory(argv[1], names_lose_trailing_dots_and_spaces());
     // An existing directory is used as it is; one that cannot be made shows
-    // up as the first entry failing to open.
+    // up as the first entry failing to open. The name is the program's own,
+    // so a link standing there is never followed.
     create_directory(output_path);
     DirectoryHandle output;
-    const Status opened = open_directory(output, output_path);
+    const Status opened = open_derived_directory(output, output_path);
     // With no entries to fail on it, a directory that could not be made
     // must still end the run as an error rather than as a success.
     if (!opened && directory.count == 0) return finish_run(console, failure_text(opened), kUnpackFailed);
@@ -68,8 +69,9 @@ int run_unpacker(int argc, char** argv, Console& console) {
         if (read_pak_directory(directory, i, entry) != PakStatus::ok ||
             judge_entry(entry, file_size, path) != EntryVerdict::sound)
             return finish_run(console, kBrokenPak, kUnpackFailed);
-        console_print(console, "%.8X - %.8X: %s ...", static_cast<uint32_t>(entry.offset), range_end(entry),
-                      entry.name);
+        console_print(console, "%.8X - %.8X: ", static_cast<uint32_t>(entry.offset), range_end(entry));
+        console_print_stored_name(console, entry.name);
+        console_print(console, " ...");
         show_before_work(console, entry.size);
         const Status written = extract_entry(archive, window, entry, path, output);
         if (!written) return finish_run(console, failure_text(written), kUnpackFailed);
