@@ -26,6 +26,9 @@ bool is_unsafe_entry_name(std::string_view name) {
         unsigned char byte = static_cast<unsigned char>(c);
         if (c == ':' || byte < 0x20 || byte == 0x7F) return true;
     }
+    // What this platform's file system cannot store is judged here too, so
+    // that such an archive writes nothing rather than stopping at that entry.
+    if (name.find_first_of(characters_names_cannot_hold()) != std::string_view::npos) return true;
     size_t start = 0;
     while (start <= name.size()) {
         size_t end = start;
