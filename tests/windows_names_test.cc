@@ -272,4 +272,41 @@ TEST(Win32Names, NamesWindowsRefusesWriteNothing) {
     }
 }
 
+// A 32-bit program on 64-bit Windows (a win64 prefix under Wine) given a
+// path into System32 works there, not in SysWOW64, which WOW64 would put in
+// its place: the scrambler copies the file the user named, the unpacker
+// reads the archive named and writes beside it.
+TEST(Win32Names, System32IsSystem32ForA32BitProgram) {
+    BOOL wow64 = FALSE;
+    if (IsWow64Process(GetCurrentProcess(), &wow64) == 0 || wow64 == FALSE)
+        GTEST_SKIP() << "needs the 32-bit build on 64-bit Windows (under Wine, a win64 prefix)";
+    wchar_t windows[MAX_PATH];
+    const UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
+    ASSERT_GT(length, 0u);
+    const std::string folder = "assettools-" + std::to_string(GetCurrentProcessId());
+    const std::string windows_path = utf8_of(std::wstring_view(windows, length));
+    const std::string typed = windows_path + "\\System32\\" + folder;
+    // The real System32 as a 32-bit program reaches it, and the one WOW64
+    // would hand it instead.
+    const std::string real = windows_path + "\\Sysnative\\" + folder;
+    const std::string redirected = windows_path + "\\SysWOW64\\" + folder;
+    ASSERT_TRUE(make_dir_wide(real));
+    ASSERT_TRUE(make_dir_wide(redirected));
+    ASSERT_TRUE(write_file_wide(real + "\\a.bmp", "meant"));
+    ASSERT_TRUE(write_file_wide(real + "\\p.pak", make_pak({{"in.txt", "unpacked"}})));
+    ASSERT_TRUE(write_file_wide(redirected + "\\b.bmp", "not meant"));
+
+    EXPECT_EQ(scramble(typed).output, scrambled_transcript({"a.bmp"}));
+    EXPECT_EQ(read_file_wide(real + "\\_o_a.bmp"), scrambled("meant"));
+    const ProcessResult unpacked = unpack(typed + "\\p.pak");
+    EXPECT_EQ(unpacked.exit_status, 0) << unpacked.output;
+    EXPECT_EQ(read_file_wide(real + "\\p\\in.txt"), "unpacked");
+    EXPECT_EQ(list_names_wide(redirected), std::vector<std::string>{"b.bmp"});
+
+    for (const std::string& made : {real, redirected}) {
+        empty_tree_wide(made);
+        RemoveDirectoryW(literal_path(made).c_str());
+    }
+}
+
 #endif  // _WIN32
