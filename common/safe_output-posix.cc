@@ -197,6 +197,9 @@ void safe_output_install_interrupt_cleanup() {
 
 void safe_output_use_named_temporaries(bool named) { g_named_temporaries_only = named; }
 
+// Temporaries here are never marked: a signal handler removes them.
+bool safe_output_marks_after_creation(const DirectoryHandle&) { return false; }
+
 Status safe_output_open(SafeOutput& output, const DirectoryHandle& directory, const std::string& relative_name,
                         const char* temp_prefix, unsigned permissions) {
     safe_output_discard(output);
