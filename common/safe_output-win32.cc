@@ -84,15 +84,18 @@ bool marks_after_creation(HANDLE file) {
                                                     serial) != g_volumes_marked_after_creation.end();
 }
 
-// Whether the volume of the open file stores hard links at all, as Windows
-// says for the volume as a whole (NTFS does; FAT and exFAT do not). Where
-// it cannot say, only a link refused as unsupported counts as their lack.
-bool volume_has_hard_links(HANDLE file, DWORD link_error) {
+// Whether a link refused with `link_error` says that the volume of the open
+// file has no hard links at all (FAT, exFAT), rather than refusing this one
+// file (ERROR_ACCESS_DENIED when the file at its name is open in another
+// program). Only a refusal as unsupported says so, and never on a volume
+// that reports hard links (NTFS); not every system reports them (Wine).
+bool volume_lacks_hard_links(HANDLE file, DWORD link_error) {
     DWORD flags = 0;
-    if (GetVolumeInformationByHandleW(file, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) != 0)
-        return (flags & FILE_SUPPORTS_HARD_LINKS) != 0;
-    return link_error != ERROR_NOT_SUPPORTED && link_error != ERROR_INVALID_FUNCTION &&
-           link_error != ERROR_INVALID_PARAMETER && link_error != ERROR_CALL_NOT_IMPLEMENTED;
+    if (GetVolumeInformationByHandleW(file, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) != 0 &&
+        (flags & FILE_SUPPORTS_HARD_LINKS) != 0)
+        return false;
+    return link_error == ERROR_NOT_SUPPORTED || link_error == ERROR_INVALID_FUNCTION ||
+           link_error == ERROR_INVALID_PARAMETER || link_error == ERROR_CALL_NOT_IMPLEMENTED;
 }
 
 enum class Existing { nothing, replaceable, cannot_replace, other_name };
@@ -279,13 +282,14 @@ Status safe_output_copy_from(SafeOutput& output, InputFile& source, int64_t offs
 // What stands at the final name is judged again at the last moment, as on
 // POSIX; then the file takes its name as a hard link, its mark still on, and
 // closing it removes the temporary name: from creation to the end there is
-// no moment at which a killed program leaves the temporary behind. A link
-// refused on a volume that has hard links is this file's failure alone (the
-// file there is open in another program, say), as a rename would be. Where
-// the volume has no hard links, the mark comes off (FileDispositionInfoEx)
-// just before the rename by handle; where even that is missing, the file is
-// copied once into a temporary marked after creation, whose mark can come
-// off, and later ones on that volume are made so. On a failure it is
+// no moment at which a killed program leaves the temporary behind. Where the
+// link is refused, the mark comes off (FileDispositionInfoEx) just before
+// the rename by handle, which reports what it meets. Where even that is
+// missing, a volume without hard links gets the file copied once into a
+// temporary marked after creation, whose mark can come off, and later ones
+// on that volume are made so; a link refused for any other reason (the file
+// at the name open in another program) is that file's failure alone, and
+// changes nothing for the files after it. On a failure the file is
 // discarded, which marks it again first.
 Status safe_output_commit(SafeOutput& output) {
     if (output.handle == nullptr) return discarded(output, failed(Failure::naming, ERROR_INVALID_HANDLE));
@@ -316,8 +320,8 @@ Status safe_output_commit(SafeOutput& output) {
     const DWORD link_error = unmarkable ? ERROR_NOT_SUPPORTED : link_by_handle(output.handle, final_path);
     const bool linked = link_error == 0;
     if (!linked && !unmarkable) {
-        if (volume_has_hard_links(output.handle, link_error)) return not_placed(link_error);
         if (!clear_mark_of_creation(output.handle)) {
+            if (!volume_lacks_hard_links(output.handle, link_error)) return not_placed(link_error);
             DWORD serial = 0;
             if (volume_serial(output.handle, serial)) g_volumes_marked_after_creation.push_back(serial);
             HANDLE copy = nullptr;
