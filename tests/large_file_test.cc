@@ -220,6 +220,10 @@ TEST(LargeFile, UnpackerReadsDirectoryRecordsPastFourGiB) {
         EXPECT_STREQ(entry.name, "bad:name");
     }
 
+    // The whole program, where size_t has 32 bits. Under Wine, which does
+    // not say where a file's holes are, every record is read: about 16 s
+    // for these 16 million under 64-bit Wine, longer under emulation.
+    if (sizeof(void*) > 4) return;
     const ProcessResult run = run_program(UNPACKER_PATH, {archive}, "\n");
     EXPECT_EQ(run.output, "files: 16270336\nunsafe file name in entry 16269313\npress enter key.\n");
     EXPECT_EQ(run.exit_status, 1);

