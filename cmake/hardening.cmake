@@ -1,9 +1,10 @@
 # Hardening of every program built here, as Debian builds its packages
 # (dpkg-buildflags): a stack protector, fortified libc calls where the
 # compiler optimizes, control-flow protection where the compiler has it, and
-# on Linux read-only relocations bound at start-up (RELRO, BIND_NOW). The
-# Windows programs get the stack protector too, from the compiler's own
-# libssp linked statically, and are marked for ASLR and DEP.
+# read-only relocations bound at start-up (RELRO, BIND_NOW) where the linker
+# has them, as every Linux linker does. The Windows programs get the stack
+# protector too, from the compiler's own libssp linked statically, and are
+# marked for ASLR and DEP.
 include(CheckCXXCompilerFlag)
 include(CheckLinkerFlag)
 
@@ -45,4 +46,11 @@ endif()
 if(NOT ASSETTOOLS_FUZZ)
   add_compile_options("$<$<AND:$<COMPILE_LANGUAGE:CXX>,$<CONFIG:Release,RelWithDebInfo,MinSizeRel>>:-U_FORTIFY_SOURCE;-D_FORTIFY_SOURCE=2>")
 endif()
-add_link_options(LINKER:-z,relro LINKER:-z,now)
+# Linkers outside the GNU world (macOS, some BSDs) know neither; a build
+# there goes on without them rather than failing at its first link.
+foreach(flag relro now)
+  check_linker_flag(CXX LINKER:-z,${flag} ASSETTOOLS_LINKER_HAS_Z_${flag})
+  if(ASSETTOOLS_LINKER_HAS_Z_${flag})
+    add_link_options(LINKER:-z,${flag})
+  endif()
+endforeach()

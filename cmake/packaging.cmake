@@ -10,33 +10,76 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_SOURCE_DIR}/build/packages)
 set(CPACK_STRIP_FILES ON)
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS})
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/package-time-zone.cmake)
 set(ASSETTOOLS_MAINTAINER "the assettools authors <maintainers@users.noreply.c-seed-f00d6c7e.example>"
     CACHE STRING "Maintainer of the Debian package, with a contact address")
 
 # packaging/changelog is in Debian's format; its newest entry names the
 # version being built and gives the man pages their date.
 set(changelog ${PROJECT_SOURCE_DIR}/packaging/changelog)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${changelog})
 file(STRINGS ${changelog} changelog_top LIMIT_COUNT 1)
 if(NOT changelog_top MATCHES "^assettools \\(${PROJECT_VERSION}\\) ")
   message(WARNING "packaging/changelog has no entry for ${PROJECT_VERSION} at the top: add one before packaging")
 endif()
-# The man pages' date, as YYYY-MM-DD, from the newest entry's trailer line.
-file(STRINGS ${changelog} changelog_trailer REGEX "^ -- " LIMIT_COUNT 1)
-if(NOT changelog_trailer MATCHES ", ([0-9]+) ([A-Z][a-z][a-z]) ([0-9][0-9][0-9][0-9]) ")
-  message(FATAL_ERROR "packaging/changelog: the newest entry's trailer has no date as Debian writes it")
-endif()
-set(months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
-list(FIND months ${CMAKE_MATCH_2} month)
-math(EXPR month "${month} + 1")
-set(day ${CMAKE_MATCH_1})
-set(year ${CMAKE_MATCH_3})
-foreach(part month day)
-  string(LENGTH ${${part}} digits)
-  if(digits EQUAL 1)
-    set(${part} 0${${part}})
+# A changelog trailer's date ("Tue, 08 Dec 2026 12:00:00 +0000") as
+# YYYY-MM-DD, for the man pages and the Windows changelog.
+function(assettools_changelog_date trailer out)
+  if(NOT trailer MATCHES ", ([0-9]+) ([A-Z][a-z][a-z]) ([0-9][0-9][0-9][0-9]) ")
+    message(FATAL_ERROR "packaging/changelog: a trailer has no date as Debian writes it: ${trailer}")
   endif()
-endforeach()
-set(ASSETTOOLS_DATE ${year}-${month}-${day})
+  set(months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
+  list(FIND months ${CMAKE_MATCH_2} month)
+  if(month EQUAL -1)
+    message(FATAL_ERROR "packaging/changelog: no month ${CMAKE_MATCH_2} in: ${trailer}")
+  endif()
+  math(EXPR month "${month} + 1")
+  set(day ${CMAKE_MATCH_1})
+  set(year ${CMAKE_MATCH_3})
+  foreach(part month day)
+    string(LENGTH ${${part}} digits)
+    if(digits EQUAL 1)
+      set(${part} 0${${part}})
+    endif()
+  endforeach()
+  set(${out} ${year}-${month}-${day} PARENT_SCOPE)
+endfunction()
+
+file(STRINGS ${changelog} changelog_trailer REGEX "^ -- " LIMIT_COUNT 1)
+assettools_changelog_date("${changelog_trailer}" ASSETTOOLS_DATE)
+
+# The changelog as a Windows user reads it, in CRLF lines: each release's
+# version and date above its changes, without Debian's distribution, urgency
+# and trailer lines.
+function(assettools_windows_changelog output)
+  file(READ ${changelog} text)
+  # Each line one list element: its own semicolons and brackets, which a list
+  # would take as its own, are set aside meanwhile.
+  string(REPLACE ";" "<semicolon>" text "${text}")
+  string(REPLACE "[" "<open>" text "${text}")
+  string(REPLACE "]" "<close>" text "${text}")
+  string(REPLACE "\n" ";" lines "${text}")
+  set(title "${PROJECT_NAME} changes")
+  string(REGEX REPLACE "." "=" underline "${title}")
+  set(plain "${title}\r\n${underline}\r\n")
+  set(version "")
+  foreach(line IN LISTS lines)
+    string(REPLACE "<semicolon>" ";" line "${line}")
+    string(REPLACE "<open>" "[" line "${line}")
+    string(REPLACE "<close>" "]" line "${line}")
+    if(line MATCHES "^[^ ]+ \\(([^)]+)\\) ")
+      set(version ${CMAKE_MATCH_1})
+      set(changes "")
+    elseif(line MATCHES "^ -- ")
+      assettools_changelog_date("${line}" date)
+      string(APPEND plain "\r\nVersion ${version}, ${date}\r\n\r\n${changes}")
+    elseif(NOT line STREQUAL "")
+      string(APPEND changes "${line}\r\n")
+    endif()
+  endforeach()
+  file(WRITE ${output} "${plain}")
+endfunction()
 
 if(WIN32)
   # A bare Windows opens .txt files with Notepad and shows them with `type`,
@@ -44,7 +87,7 @@ if(WIN32)
   configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/README.txt.in ${PROJECT_BINARY_DIR}/README.txt
                  @ONLY NEWLINE_STYLE CRLF)
   configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_BINARY_DIR}/LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
-  configure_file(${changelog} ${PROJECT_BINARY_DIR}/changelog.txt @ONLY NEWLINE_STYLE CRLF)
+  assettools_windows_changelog(${PROJECT_BINARY_DIR}/changelog.txt)
   install(FILES ${PROJECT_BINARY_DIR}/README.txt ${PROJECT_BINARY_DIR}/LICENSE.txt ${PROJECT_BINARY_DIR}/changelog.txt
           DESTINATION .)
 
@@ -82,6 +125,8 @@ foreach(page ${man_pages})
 endforeach()
 
 assettools_gzip(${changelog} ${doc_build}/changelog.gz)
+# Debian compresses documents over 4 KB; the README is many times that.
+assettools_gzip(${PROJECT_SOURCE_DIR}/README.md ${doc_build}/README.md.gz)
 add_custom_target(compressed_docs ALL DEPENDS ${compressed_docs})
 
 # The copyright file in Debian's machine-readable format, made from LICENSE.
@@ -107,7 +152,8 @@ file(WRITE ${doc_build}/copyright
   "Copyright: ${holder}\n"
   "License: Expat${license_text}\n")
 
-install(FILES README.md ${doc_build}/copyright ${doc_build}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${doc_build}/README.md.gz ${doc_build}/copyright ${doc_build}/changelog.gz
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # The installed programs lose the compilers' .comment notes too, as in
 # Debian's own packages; this runs after CPack's strip, which keeps them.
@@ -121,6 +167,10 @@ if(CMAKE_OBJCOPY)
 endif()
 
 set(CPACK_GENERATOR TGZ DEB)
+# CPack's .tar.gz holds its files in the order the file system lists them and
+# under the account that built it; it is written again in name order, owned
+# by root, so that it is the same whoever builds it and wherever.
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/repack-tarball.cmake)
 # The .tar.gz is named for the machines it runs on: assettools-1.0.0-linux-x86_64.
 string(TOLOWER "${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}" CPACK_SYSTEM_NAME)
 set(CPACK_PACKAGE_DESCRIPTION [[
