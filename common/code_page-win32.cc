@@ -47,3 +47,6 @@ bool archive_name_to_path(std::string_view stored, std::string& path) {
 // cannot follow), so the unpacker names its folder as it will be stored.
 bool names_lose_trailing_dots_and_spaces() { return true; }
 
+
+// Windows refuses these in every name, on every file system.
+std::string_view characters_names_cannot_hold() { return "<>\"|?*"; }

@@ -40,9 +40,18 @@ int _dowildcard = 0;
 // pause. A missing drive gives an error, not a system dialog box. Nothing
 // is needed for interrupts: a temporary being written is marked to be
 // deleted when closed, which Windows does however the program ends.
+//
+// A 32-bit program on 64-bit Windows would have every path into
+// C:\Windows\System32 quietly taken to SysWOW64, and so work on files other
+// than those the user named. That redirection is turned off for the whole
+// run: the programs are one thread, and every library they use is loaded
+// when they start (none later, which the redirection would break).
+// Elsewhere the call does nothing.
 void init_process() {
     _setmode(_fileno(stdout), _O_BINARY);
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    void* redirection = nullptr;
+    Wow64DisableWow64FsRedirection(&redirection);
 }
 
 // A console, not a file or pipe (nor the NUL device, which _isatty counts).

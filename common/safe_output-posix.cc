@@ -211,6 +211,9 @@ void safe_output_install_interrupt_cleanup() {
 
 void safe_output_use_named_temporaries(bool named) { g_named_temporaries_only = named; }
 
+// Temporaries here are never marked: a signal handler removes them.
+bool safe_output_marks_after_creation(const DirectoryHandle&) { return false; }
+
 namespace {
 
 // Both ways of opening; `source`, where given, is what a copy is limited to.

@@ -60,11 +60,43 @@ bool clear_mark_of_creation(HANDLE file) {
                                       &disposition, sizeof disposition) != 0;
 }
 
-// Once a volume has been seen to take neither a hard link nor the taking
-// off of the mark (FAT or exFAT before Windows 10 1809), later temporaries
-// of this run are created unmarked and marked at once after, so that their
-// mark can come off before the rename.
-bool g_mark_after_creation = false;
+// The volumes, by serial number, seen to take neither a hard link nor the
+// taking off of the mark (FAT or exFAT before Windows 10 1809): later
+// temporaries there are created unmarked and marked at once after, so that
+// their mark can come off before the rename. Kept per volume: a USB stick
+// met once changes nothing for the files of any other volume.
+std::vector<DWORD> g_volumes_marked_after_creation;
+
+// The serial number of the volume that holds the open file or directory.
+bool volume_serial(HANDLE file, DWORD& serial) {
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (GetFileInformationByHandle(file, &information) == 0) return false;
+    serial = information.dwVolumeSerialNumber;
+    return true;
+}
+
+// Whether temporaries on the volume of `file` are marked after creation.
+bool marks_after_creation(HANDLE file) {
+    if (g_volumes_marked_after_creation.empty()) return false;
+    DWORD serial = 0;
+    return volume_serial(file, serial) && std::find(g_volumes_marked_after_creation.begin(),
+                                                    g_volumes_marked_after_creation.end(),
+                                                    serial) != g_volumes_marked_after_creation.end();
+}
+
+// Whether a link refused with `link_error` says that the volume of the open
+// file has no hard links at all (FAT, exFAT), rather than refusing this one
+// file (ERROR_ACCESS_DENIED when the file at its name is open in another
+// program). Only a refusal as unsupported says so, and never on a volume
+// that reports hard links (NTFS); not every system reports them (Wine).
+bool volume_lacks_hard_links(HANDLE file, DWORD link_error) {
+    DWORD flags = 0;
+    if (GetVolumeInformationByHandleW(file, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) != 0 &&
+        (flags & FILE_SUPPORTS_HARD_LINKS) != 0)
+        return false;
+    return link_error == ERROR_NOT_SUPPORTED || link_error == ERROR_INVALID_FUNCTION ||
+           link_error == ERROR_INVALID_PARAMETER || link_error == ERROR_CALL_NOT_IMPLEMENTED;
+}
 
 enum class Existing { nothing, replaceable, regular_file, cannot_replace, other_name };
 
@@ -102,12 +134,16 @@ bool rename_by_handle(HANDLE file, const std::wstring& path) {
 // Gives the open file `path` as a second name, a hard link, replacing a file
 // or a link there (the link itself) as a rename would. Windows offers this
 // only below its own API, as NtSetInformationFile's FileLinkInformation.
-bool link_by_handle(HANDLE file, const std::wstring& path) {
+// 0, or the system's error for the refusal.
+DWORD link_by_handle(HANDLE file, const std::wstring& path) {
     using SetInformation = LONG(WINAPI*)(HANDLE, void*, void*, ULONG, int);
+    using ErrorOfStatus = ULONG(WINAPI*)(LONG);
     static const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
     static const auto set_information =
         reinterpret_cast<SetInformation>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtSetInformationFile")));
-    if (set_information == nullptr) return false;
+    static const auto error_of_status =
+        reinterpret_cast<ErrorOfStatus>(reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlNtStatusToDosError")));
+    if (set_information == nullptr || error_of_status == nullptr) return ERROR_CALL_NOT_IMPLEMENTED;
     // The kernel's name for a \\?\ path begins \??\ instead.
     const std::wstring nt_path = L"\\?" "?\\" + path.substr(4);
     const size_t name_bytes = nt_path.size() * sizeof(wchar_t);
@@ -120,7 +156,7 @@ bool link_by_handle(HANDLE file, const std::wstring& path) {
     ULONG_PTR io_status[2] = {};
     const LONG status = set_information(file, io_status, buffer.data(), static_cast<ULONG>(buffer.size()),
                                         11 /* FileLinkInformation */);
-    return status >= 0;
+    return status >= 0 ? 0 : static_cast<DWORD>(error_of_status(status));
 }
 
 // The replaced file's protection, read through the file itself (never
@@ -159,9 +195,9 @@ bool without_owner(const std::vector<unsigned char>& protection, SECURITY_DESCRI
 // Creates a new temporary in `directory`, named `prefix` and a random part,
 // for writing and reading back, shared with nobody: marked in the same call
 // (FILE_FLAG_DELETE_ON_CLOSE), or where that mark could not come off again
-// (g_mark_after_creation), marked at once after. CREATE_NEW: whatever already
+// (`mark_after_creation`), marked at once after. CREATE_NEW: whatever already
 // stands at the name, link or file, is never opened. 0, or the system's error.
-DWORD create_temporary(const std::wstring& directory, const std::string& prefix,
+DWORD create_temporary(const std::wstring& directory, const std::string& prefix, bool mark_after_creation,
                        const std::vector<unsigned char>& protection, HANDLE& created, std::wstring& path) {
     created = nullptr;
     // The file is created with its protection, never with a wider one first.
@@ -172,7 +208,7 @@ DWORD create_temporary(const std::wstring& directory, const std::string& prefix,
         std::wstring name;
         if (!utf16_from_utf8(temporary_name(prefix.c_str()), name)) return ERROR_INVALID_NAME;
         path = wide_child_path(directory, name);
-        const bool mark_now = !g_mark_after_creation;
+        const bool mark_now = !mark_after_creation;
         HANDLE opened = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0,
                                     given.lpSecurityDescriptor != nullptr ? &given : nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_NORMAL | (mark_now ? FILE_FLAG_DELETE_ON_CLOSE : 0), nullptr);
@@ -210,6 +246,11 @@ DWORD create_temporary(const std::wstring& directory, const std::string& prefix,
 // Temporaries on Windows always have a name; the delete-on-close mark is
 // what keeps them from outliving the program.
 void safe_output_use_named_temporaries(bool) {}
+
+// As safe_output_open decides it for a file in `directory`.
+bool safe_output_marks_after_creation(const DirectoryHandle& directory) {
+    return marks_after_creation(directory.handle);
+}
 
 // Nothing to install: Windows deletes a marked temporary however the
 // program ends.
@@ -262,8 +303,8 @@ Status open_output(SafeOutput& output, const DirectoryHandle& directory, const s
     }
 
     HANDLE created = nullptr;
-    const DWORD error =
-        create_temporary(output.directory_path, temp_prefix, output.protection, created, output.temp_path);
+    const DWORD error = create_temporary(output.directory_path, temp_prefix, marks_after_creation(current->handle),
+                                         output.protection, created, output.temp_path);
     if (error != 0) return discarded(output, failed(Failure::creating, static_cast<int>(error)));
     output.handle = created;
     return kSucceeded;
@@ -324,11 +365,14 @@ Status safe_output_copy_from(SafeOutput& output, InputFile& source, int64_t offs
 // POSIX; then the file takes its name as a hard link, its mark still on, and
 // closing it removes the temporary name: from creation to the end there is
 // no moment at which a killed program leaves the temporary behind. Where the
-// volume has no hard links, the mark comes off (FileDispositionInfoEx) just
-// before the rename by handle; where even that is missing, the file is copied
-// once into a temporary marked after creation, whose mark can come off, and
-// later ones of the run are made so. On a failure it is discarded, which
-// marks it again first.
+// link is refused, the mark comes off (FileDispositionInfoEx) just before
+// the rename by handle, which reports what it meets. Where even that is
+// missing, a volume without hard links gets the file copied once into a
+// temporary marked after creation, whose mark can come off, and later ones
+// on that volume are made so; a link refused for any other reason (the file
+// at the name open in another program) is that file's failure alone, and
+// changes nothing for the files after it. On a failure the file is
+// discarded, which marks it again first.
 Status safe_output_commit(SafeOutput& output) {
     if (output.handle == nullptr) return discarded(output, failed(Failure::naming, ERROR_INVALID_HANDLE));
     const auto fail = [&](Failure what, DWORD error) { return discarded(output, failed(what, static_cast<int>(error))); };
@@ -354,18 +398,20 @@ Status safe_output_commit(SafeOutput& output) {
     };
     if (!keep_attributes()) return fail(Failure::naming, GetLastError());
     const std::wstring final_path = wide_child_path(output.directory_path, output.final_name);
-    // Any refusal of the link (no hard links on the volume, or one Windows
-    // would refuse the rename for as well) goes the rename's way, which
-    // reports what it meets.
-    const bool linked = !g_mark_after_creation && link_by_handle(output.handle, final_path);
-    if (!linked && !g_mark_after_creation) {
+    // A volume known to take no link is not asked again.
+    const bool unmarkable = marks_after_creation(output.handle);
+    const DWORD link_error = unmarkable ? ERROR_NOT_SUPPORTED : link_by_handle(output.handle, final_path);
+    const bool linked = link_error == 0;
+    if (!linked && !unmarkable) {
         if (!clear_mark_of_creation(output.handle)) {
-            g_mark_after_creation = true;
+            if (!volume_lacks_hard_links(output.handle, link_error)) return not_placed(link_error);
+            DWORD serial = 0;
+            if (volume_serial(output.handle, serial)) g_volumes_marked_after_creation.push_back(serial);
             HANDLE copy = nullptr;
             std::wstring copy_path;
             const std::wstring old_name = output.temp_path.substr(output.temp_path.rfind(L'\\') + 1);
-            DWORD error = create_temporary(output.directory_path, utf8_from_utf16(old_name), output.protection, copy,
-                                           copy_path);
+            DWORD error = create_temporary(output.directory_path, utf8_from_utf16(old_name), true, output.protection,
+                                           copy, copy_path);
             if (error != 0) return fail(Failure::creating, error);
             std::vector<char> block(64 * 1024);
             LARGE_INTEGER start{};

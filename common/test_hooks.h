@@ -11,6 +11,14 @@
 // would otherwise write an unnamed file (safe_output-posix.cc).
 void safe_output_use_named_temporaries(bool named);
 
+struct DirectoryHandle;
+// Whether the safe output now creates temporaries on the volume of
+// `directory` unmarked and marks them just after: on Windows, once that
+// volume has taken neither a hard link nor the taking off of the mark;
+// never elsewhere. Lets a test see that one file's failure left the way
+// later files are written alone.
+bool safe_output_marks_after_creation(const DirectoryHandle& directory);
+
 // Called with the name of a subdirectory or of a matching file just before
 // the scrambler's walk opens it (a file's line already printed), so a test
 // can change the tree or look at the console at that moment (walk_tree.cc).

@@ -238,6 +238,27 @@ TEST(Win32SafeOutput, NamesWindowsWouldNotStoreAsGivenFailAtOpen) {
     EXPECT_TRUE(list_names(scratch.root).empty());
 }
 
+// A link refused for one file's own reason (the file at its name is open in
+// another program) fails that file alone, which stays as it was; the later
+// files on the volume still take their names as links, their temporaries
+// marked for deletion from creation, so a kill can leave none of them.
+TEST(Win32SafeOutput, AFileHeldOpenFailsAloneAndLaterFilesStayMarked) {
+    ScratchDir scratch;
+    ASSERT_TRUE(write_file(scratch.path("held.bin"), "old"));
+    HANDLE held = CreateFileW(literal_path(scratch.path("held.bin")).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    DirectoryHandle directory;
+    ASSERT_TRUE(open_directory(directory, scratch.root));
+    const bool replaced = write_safely(directory, "held.bin", "new");
+    CloseHandle(held);
+    EXPECT_FALSE(replaced);
+    EXPECT_EQ(read_file(scratch.path("held.bin")), "old");
+    EXPECT_FALSE(safe_output_marks_after_creation(directory));
+    EXPECT_TRUE(write_safely(directory, "later.bin", "new"));
+    EXPECT_EQ(list_names(scratch.root), (std::vector<std::string>{"held.bin", "later.bin"}));
+}
+
 // Run only as the child of the next test: writes part of a file in the
 // folder that ASSETTOOLS_KILL_DIR names, says so by creating "ready", then
 // waits to be killed.

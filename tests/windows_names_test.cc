@@ -261,17 +261,54 @@ TEST(Win32Names, ADriveAloneIsItsCurrentFolder) {
     EXPECT_EQ(read_file_wide(scratch.path("_o_a.txt")), scrambled("here"));
 }
 
-// Fault 9: a name Windows refuses is found when the entry's file is opened,
-// before any byte is written: "file open error.", not "file write error.".
-TEST(Win32Names, NamesWindowsRefusesFailToOpen) {
+// Fault 9: a name Windows refuses is judged with the other unsafe names,
+// before anything is written, wherever it stands in the archive and in
+// whichever folder of the name.
+TEST(Win32Names, NamesWindowsRefusesWriteNothing) {
     ScratchDir scratch;
-    for (const char* refused : {"a<b", "a|b", "a?b", "a*b", "a\"b", "a>b"}) {
+    for (const char* refused : {"a<b", "sub\\a|b", "a?b", "a*b", "a\"b/c", "a>b"}) {
         ASSERT_TRUE(write_file(scratch.path("r.pak"), make_pak({{"ok.txt", "ok"}, {refused, "x"}})));
         const ProcessResult run = unpack(scratch.path("r.pak"));
-        EXPECT_EQ(run.output, std::string("files: 2\n00000218 - 00000219: ok.txt ...done.\n0000021A - 0000021A: ") +
-                                  refused + " ...\nfile open error.\npress enter key.\n");
+        EXPECT_EQ(run.output, "files: 2\nunsafe file name in entry 2\npress enter key.\n") << refused;
         EXPECT_EQ(run.exit_status, 1);
-        EXPECT_EQ(list_names(scratch.path("r")), std::vector<std::string>{"ok.txt"});
+        EXPECT_EQ(list_names(scratch.root), std::vector<std::string>{"r.pak"}) << refused;
+    }
+}
+
+// A 32-bit program on 64-bit Windows (a win64 prefix under Wine) given a
+// path into System32 works there, not in SysWOW64, which WOW64 would put in
+// its place: the scrambler copies the file the user named, the unpacker
+// reads the archive named and writes beside it.
+TEST(Win32Names, System32IsSystem32ForA32BitProgram) {
+    BOOL wow64 = FALSE;
+    if (IsWow64Process(GetCurrentProcess(), &wow64) == 0 || wow64 == FALSE)
+        GTEST_SKIP() << "needs the 32-bit build on 64-bit Windows (under Wine, a win64 prefix)";
+    wchar_t windows[MAX_PATH];
+    const UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
+    ASSERT_GT(length, 0u);
+    const std::string folder = "assettools-" + std::to_string(GetCurrentProcessId());
+    const std::string windows_path = utf8_of(std::wstring_view(windows, length));
+    const std::string typed = windows_path + "\\System32\\" + folder;
+    // The real System32 as a 32-bit program reaches it, and the one WOW64
+    // would hand it instead.
+    const std::string real = windows_path + "\\Sysnative\\" + folder;
+    const std::string redirected = windows_path + "\\SysWOW64\\" + folder;
+    if (!make_dir_wide(real)) GTEST_SKIP() << "System32 cannot be written here";
+    ASSERT_TRUE(make_dir_wide(redirected));
+    ASSERT_TRUE(write_file_wide(real + "\\a.bmp", "meant"));
+    ASSERT_TRUE(write_file_wide(real + "\\p.pak", make_pak({{"in.txt", "unpacked"}})));
+    ASSERT_TRUE(write_file_wide(redirected + "\\b.bmp", "not meant"));
+
+    EXPECT_EQ(scramble(typed).output, scrambled_transcript({"a.bmp"}));
+    EXPECT_EQ(read_file_wide(real + "\\_o_a.bmp"), scrambled("meant"));
+    const ProcessResult unpacked = unpack(typed + "\\p.pak");
+    EXPECT_EQ(unpacked.exit_status, 0) << unpacked.output;
+    EXPECT_EQ(read_file_wide(real + "\\p\\in.txt"), "unpacked");
+    EXPECT_EQ(list_names_wide(redirected), std::vector<std::string>{"b.bmp"});
+
+    for (const std::string& made : {real, redirected}) {
+        empty_tree_wide(made);
+        RemoveDirectoryW(literal_path(made).c_str());
     }
 }
 

@@ -9,7 +9,7 @@ namespace {
 // zeros: an empty name, size 0, offset 0, a sound entry.
 size_t next_entry_with_data(PakDirectory& directory, size_t index) {
     const auto count = static_cast<size_t>(directory.count);
-    const auto offset = static_cast<int64_t>(kPakHeaderSize + index * kPakEntrySize);
+    const int64_t offset = pak_record_offset(index);
     const int64_t data = next_data_at(*directory.archive, offset);
     if (data <= offset) return index;
     const auto holding = static_cast<uint64_t>(data - static_cast<int64_t>(kPakHeaderSize)) / kPakEntrySize;

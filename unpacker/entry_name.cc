@@ -31,6 +31,9 @@ bool is_unsafe_entry_name(std::string_view name) {
         if (byte == 0xC2 && at + 1 < name.size() && (static_cast<unsigned char>(name[at + 1]) & 0xE0) == 0x80)
             return true;
     }
+    // What this platform's file system cannot store is judged here too, so
+    // that such an archive writes nothing rather than stopping at that entry.
+    if (name.find_first_of(characters_names_cannot_hold()) != std::string_view::npos) return true;
     size_t start = 0;
     while (start <= name.size()) {
         size_t end = start;

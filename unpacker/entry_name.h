@@ -2,7 +2,8 @@
 
 // What an archive's entry names may be, and how they become paths here.
 // Names come from whoever made the archive, so they are judged by the same
-// rules on every platform and an archive unpacks the same everywhere.
+// rules on every platform and an archive unpacks the same everywhere, save
+// for characters a platform cannot store in a name at all.
 
 #include <string>
 #include <string_view>
@@ -15,7 +16,9 @@
 // here), a component that is a
 // device name (CON, NUL, COM1, lpt2.txt...), or a component other than "."
 // that ends in a dot or a blank, which Windows drops ("a." and "a " are
-// "a" there). '/' and '\' both separate components. The empty name, and
+// "a" there). Where the file system refuses further characters in a name
+// (Windows: <>"|?*), a name holding one is unsafe there as well, and only
+// there. '/' and '\' both separate components. The empty name, and
 // "." as a whole, are not unsafe; they simply cannot be opened as files.
 bool is_unsafe_entry_name(std::string_view name);
 

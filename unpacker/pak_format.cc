@@ -72,7 +72,7 @@ PakStatus read_pak_directory(PakDirectory& directory, size_t index, PakEntry& en
         const size_t first = index - index % kPakEntriesPerBlock;
         const size_t entries = count - first < kPakEntriesPerBlock ? count - first : kPakEntriesPerBlock;
         const size_t length = entries * kPakEntrySize;
-        const auto offset = static_cast<int64_t>(kPakHeaderSize + first * kPakEntrySize);
+        const int64_t offset = pak_record_offset(first);
         directory.block_entries = 0;
         if (directory_block_hook != nullptr) directory_block_hook(first);
         // The size was checked, but the file may have shrunk since.
@@ -85,6 +85,10 @@ PakStatus read_pak_directory(PakDirectory& directory, size_t index, PakEntry& en
     }
     decode_entry(directory.block.data() + (index - directory.block_first) * kPakEntrySize, entry);
     return PakStatus::ok;
+}
+
+int64_t pak_record_offset(size_t index) {
+    return static_cast<int64_t>(kPakHeaderSize) + static_cast<int64_t>(index) * static_cast<int64_t>(kPakEntrySize);
 }
 
 void descramble_name(char (&name)[kPakNameSize]) {

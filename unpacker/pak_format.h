@@ -77,6 +77,11 @@ PakStatus open_pak_directory(PakDirectory& directory, InputFile& archive, int32_
 // when its block no longer reads as it did the first time.
 PakStatus read_pak_directory(PakDirectory& directory, size_t index, PakEntry& entry);
 
+// Where the record of entry `index` begins in the archive. 64-bit from the
+// first multiplication: in a 32-bit build a size_t product would wrap past
+// 4 GiB, from entry 16,269,313 on, and read another entry's record there.
+int64_t pak_record_offset(size_t index);
+
 // Names are stored with byte j XOR j over all 256 bytes; the operation is its
 // own inverse, so it also scrambles a name for storage.
 void descramble_name(char (&name)[kPakNameSize]);
