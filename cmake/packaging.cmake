@@ -12,6 +12,10 @@ set(CPACK_PACKAGE_DIRECTORY ${PROJECT_SOURCE_DIR}/build/packages)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS})
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/package-time-zone.cmake)
+# CPack's archives hold their files in the order the file system lists them,
+# with the builder's account; they are written again in name order, as root's
+# or nobody's, so that they are the same whoever builds them and wherever.
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/repack-archives.cmake)
 set(ASSETTOOLS_MAINTAINER "the assettools authors <maintainers@users.noreply.c-seed-f00d6c7e.example>"
     CACHE STRING "Maintainer of the Debian package, with a contact address")
 
@@ -167,10 +171,6 @@ if(CMAKE_OBJCOPY)
 endif()
 
 set(CPACK_GENERATOR TGZ DEB)
-# CPack's .tar.gz holds its files in the order the file system lists them and
-# under the account that built it; it is written again in name order, owned
-# by root, so that it is the same whoever builds it and wherever.
-set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/repack-tarball.cmake)
 # The .tar.gz is named for the machines it runs on: assettools-1.0.0-linux-x86_64.
 string(TOLOWER "${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}" CPACK_SYSTEM_NAME)
 set(CPACK_PACKAGE_DESCRIPTION [[
