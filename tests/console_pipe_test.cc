@@ -101,4 +101,28 @@ TEST(ConsoleOnAPipe, EveryPromptIsReadableBeforeThePause) {
     EXPECT_EQ(play(UNPACKER_PATH, scratch.path("huge.pak"), {{"big.bin ...", ""}}), "");
 }
 
+// A reader that has gone, as when `| head` has seen enough, does not kill
+// the program at its first line: the copies are made, and the status is 1.
+TEST(ConsoleOnAPipe, AReaderThatHasGoneCostsTheStatusNotTheWork) {
+    const ScratchDir scratch;
+    ASSERT_TRUE(write_file(scratch.path("a.txt"), "a"));
+    int to_reader[2];
+    ASSERT_EQ(pipe(to_reader), 0);
+    close(to_reader[0]);
+    const pid_t child = fork();
+    if (child == 0) {
+        // Whatever this process was started with: only the program may ignore it.
+        std::signal(SIGPIPE, SIG_DFL);
+        dup2(to_reader[1], 1);
+        close(0);
+        execl(SCRAMBLER_PATH, SCRAMBLER_PATH, scratch.root.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(to_reader[1]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    EXPECT_EQ(read_file(scratch.path("_o_a.txt")), scrambled("a"));
+}
+
 #endif

@@ -20,6 +20,7 @@
 #include "common/platform.h"
 #include "common/safe_output.h"
 #include "common/test_hooks.h"
+#include "common/wide_path-win32.h"
 #include "scrambler/run_scrambler.h"
 #include "scrambler/scramble_file.h"
 #include "scrambler/walk_tree.h"
@@ -317,8 +318,11 @@ TEST(Win32Input, ReservedDeviceNamesAreNeverOpened) {
     for (const std::string& path :
          {"\\\\.\\" + drive, "\\\\?\\" + drive, "\\\\?\\" + drive + "com.txt", std::string("\\\\.\\PhysicalDrive0"),
           "\\\\?\\GLOBALROOT\\?" "?\\" + file, "\\\\.\\GLOBALROOT\\?" "?\\" + file, std::string("\\\\?\\pipe\\x"),
-          std::string("\\\\?\\Volume{00000000-0000-0000-0000-000000000000}\\com.txt")})
+          std::string("\\\\?\\Volume{00000000-0000-0000-0000-000000000000}\\com.txt")}) {
         EXPECT_FALSE(open_input_file(input, path)) << path;
+        std::wstring system;
+        EXPECT_FALSE(system_path(path, system)) << path;
+    }
     EXPECT_TRUE(open_input_file(input, "\\\\?\\" + file));
     EXPECT_TRUE(open_input_file(input, "\\\\.\\" + file));
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 
 #include "common/test_hooks.h"
 #include "pak_writer.h"
@@ -158,27 +159,37 @@ TEST(RunUnpacker, EveryTruncationOfAValidArchiveIsRefusedCleanly) {
 
 namespace {
 
-// Where the hook below changes the archive, and into what.
+// Where the hook below changes the archive, and into what: `g_changed_bytes`
+// written at `g_changed_at`, or the archive cut back to `g_cut_to` bytes.
 std::string g_changed_archive;
-std::string g_changed_record;
+int64_t g_changed_at = 0;
+std::string g_changed_bytes;
+int64_t g_cut_to = -1;
 int g_first_block_reads = 0;
 
 // On the second read of the first block, which is extraction beginning,
-// overwrites entry 1,501 (in the second block) in the archive.
-void change_entry_1501(size_t first_entry) {
+// changes the archive.
+void change_archive(size_t first_entry) {
     if (first_entry != 0 || ++g_first_block_reads != 2) return;
+    if (g_cut_to >= 0) {
+        std::error_code error;
+        std::filesystem::resize_file(g_changed_archive, static_cast<uintmax_t>(g_cut_to), error);
+        EXPECT_FALSE(error);
+        return;
+    }
     FILE* file = std::fopen(g_changed_archive.c_str(), "r+b");
     ASSERT_NE(file, nullptr);
-    EXPECT_EQ(std::fseek(file, 8 + 264 * 1500, SEEK_SET), 0);
-    EXPECT_EQ(std::fwrite(g_changed_record.data(), 1, g_changed_record.size(), file), g_changed_record.size());
+    EXPECT_EQ(std::fseek(file, static_cast<long>(g_changed_at), SEEK_SET), 0);
+    EXPECT_EQ(std::fwrite(g_changed_bytes.data(), 1, g_changed_bytes.size(), file), g_changed_bytes.size());
     EXPECT_EQ(std::fclose(file), 0);
 }
 
 }  // namespace
 
-// An entry changed in the archive after the directory was judged, in its
-// name or its region, ends the run as broken before anything of its block
-// is written: the block read again no longer matches what was judged.
+// An archive changed after the directory was judged ends the run as broken
+// before anything changed is written: an entry's name or region, even just
+// the directory's last four bytes (the block read again no longer matches
+// what was judged), or the data cut away (never written as zeros).
 TEST(RunUnpacker, AnArchiveChangedAfterJudgingIsBroken) {
     std::vector<PakItem> items;
     for (int i = 0; i < 2000; ++i) {
@@ -187,22 +198,37 @@ TEST(RunUnpacker, AnArchiveChangedAfterJudgingIsBroken) {
         items.push_back({name, std::string(1, static_cast<char>('a' + i % 26))});
     }
     const int32_t data = 8 + 264 * 2000;
-    const std::string changes[] = {pak_record("renamed", 1, data + 1500), pak_record("e1500", 1, data),
-                                   pak_record("e1500", 0x7FFFFFFF, 8)};
-    for (const std::string& change : changes) {
+    const int64_t record_1500 = 8 + 264 * 1500;
+    struct Case {
+        int64_t at;
+        std::string bytes;
+        int64_t cut_to;
+        size_t done;       // entries written before the run ends
+        const char* last;  // the end of the line before "broken PAK file"
+    };
+    const Case cases[] = {
+        {record_1500, pak_record("renamed", 1, data + 1500), -1, 1024, ": e1023 ...done.\n"},
+        {record_1500, pak_record("e1500", 1, data), -1, 1024, ": e1023 ...done.\n"},
+        {record_1500, pak_record("e1500", 0x7FFFFFFF, 8), -1, 1024, ": e1023 ...done.\n"},
+        {data - 4, pak_record("", 0, data).substr(260), -1, 1024, ": e1023 ...done.\n"},
+        {0, "", data, 0, ": e0 ...\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.at) + " cut to " + std::to_string(c.cut_to));
         ScratchDir scratch;
         g_changed_archive = scratch.path("a.pak");
-        g_changed_record = change;
+        g_changed_at = c.at;
+        g_changed_bytes = c.bytes;
+        g_cut_to = c.cut_to;
         g_first_block_reads = 0;
-        directory_block_hook = change_entry_1501;
+        directory_block_hook = change_archive;
         DriverRun run = unpack_bytes(scratch, make_pak(items));
         directory_block_hook = nullptr;
         EXPECT_EQ(g_first_block_reads, 2);
-        EXPECT_EQ(count_of(run.output, " ...done.\n"), 1024u);
-        EXPECT_NE(run.output.find(": e1023 ...done.\nbroken PAK file\n" + kPress), std::string::npos);
+        EXPECT_EQ(count_of(run.output, " ...done.\n"), c.done);
+        EXPECT_NE(run.output.find(c.last + ("broken PAK file\n" + kPress)), std::string::npos);
         EXPECT_EQ(run.status, 1);
-        EXPECT_FALSE(file_exists(scratch.path("a/e1500")));
-        EXPECT_FALSE(file_exists(scratch.path("a/renamed")));
+        EXPECT_EQ(list_names(scratch.path("a")).size(), c.done);
     }
 }
 

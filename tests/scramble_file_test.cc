@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "test_support.h"
@@ -58,6 +59,18 @@ TEST(ScrambleFile, FailuresLeaveNoCopyAndTouchNoSource) {
     ASSERT_TRUE(make_dir(dir.path("_o_a.bmp")));
     EXPECT_EQ(scramble_file(dir.path("a.bmp"), dir.path("_o_a.bmp")), -1);
     EXPECT_EQ(read_file(dir.path("a.bmp")), "source");
+    // A source that shrinks after it was opened leaves no copy of bytes
+    // that were never read.
+    ASSERT_TRUE(write_file(dir.path("b.bmp"), patterned_bytes(300000)));
+    InputFile source;
+    DirectoryHandle directory;
+    ASSERT_TRUE(open_input_file(source, dir.path("b.bmp")));
+    ASSERT_TRUE(open_directory(directory, dir.root));
+    std::error_code error;
+    std::filesystem::resize_file(dir.path("b.bmp"), 1000, error);
+    ASSERT_FALSE(error);
+    EXPECT_FALSE(scramble_into(source, directory, "_o_b.bmp"));
+    EXPECT_FALSE(file_exists(dir.path("_o_b.bmp")));
     EXPECT_TRUE(temporaries(list_names(dir.root)).empty());
 }
 

@@ -163,8 +163,14 @@ TEST(ScramblerFault, TreeDeeperThanThePathLimitOnASmallStack) {
     ASSERT_GE(fd, 0);
     close(fd);
 
+    // Started, as from many shells, with a soft limit of 1,024 open files:
+    // the program raises its own toward the hard limit.
+    rlimit soft = files;
+    soft.rlim_cur = 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &soft), 0);
     const ProcessResult run =
         run_program_with_limit(SCRAMBLER_PATH, {scratch.root}, kEnterTwice, RLIMIT_STACK, uint64_t{256} * 1024);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &files), 0);
 
     EXPECT_EQ(run.exit_status, 0);
     EXPECT_EQ(static_cast<int>(count_of(run.output, "a.txt ...done.\n")), kLevels);
@@ -180,6 +186,23 @@ TEST(ScramblerFault, TreeDeeperThanThePathLimitOnASmallStack) {
     if (fd >= 0) close(fd);
     empty_tree_at(root_fd);
     close(root_fd);
+}
+
+// Past the system's limit on open files, the deepest folder the walk can
+// open is one it cannot list: its files are passed over, and the run does
+// not end as if all was done.
+TEST(ScramblerFault, AFolderThatCannotBeListedMakesTheStatusOne) {
+    const ScratchDir scratch;
+    ASSERT_TRUE(write_file(scratch.path("a.txt"), "a"));
+    std::string level = scratch.root;
+    for (int depth = 0; depth < 100; ++depth) ASSERT_TRUE(make_dir(level += "/d"));
+    ASSERT_TRUE(write_file(level + "/deep.txt", "deep"));
+
+    const ProcessResult run =
+        run_program_with_limit(SCRAMBLER_PATH, {scratch.root}, kEnterTwice, RLIMIT_NOFILE, 32);
+
+    EXPECT_EQ(run.output, "press enter to start...a.txt ...done.\nsuccessful.\n" + kPress);
+    EXPECT_EQ(run.exit_status, 1);
 }
 
 // 100,000 entries in one directory, a few hundred of them asset files: every

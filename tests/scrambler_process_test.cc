@@ -9,6 +9,11 @@
 #include "scrambler/scramble_file.h"
 #include "test_support.h"
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 TEST(ScramblerProcess, TranscriptAndCopiesAreTheSameBytesEverywhere) {
     ScratchDir scratch;
     ASSERT_TRUE(make_dir(scratch.path("sub")));
@@ -53,3 +58,35 @@ TEST(ScramblerProcess, RefusedArgumentsAsTyped) {
     EXPECT_EQ(run.exit_status, 2);
     EXPECT_EQ(list_names(scratch.root), (std::vector<std::string>{"a.bmp", "b.bmp"}));
 }
+
+#ifndef _WIN32
+// The folder given as a link to it, holding what is not a plain file under
+// matching names: a link to a file is scrambled through, a FIFO is an error
+// without blocking, a folder named like an asset is walked as a folder, and
+// a file that fails does not end its walk nor skip the later ones.
+TEST(ScramblerProcess, ALinkedFolderOfOddSources) {
+    ScratchDir scratch;
+    ASSERT_TRUE(make_dir(scratch.path("real")));
+    ASSERT_EQ(mkfifo(scratch.path("real/fifo.bmp").c_str(), 0600), 0);
+    ASSERT_TRUE(write_file(scratch.path("real/data.bin"), "data"));
+    ASSERT_EQ(symlink("data.bin", scratch.path("real/link.bmp").c_str()), 0);
+    ASSERT_TRUE(make_dir(scratch.path("real/pics.bmp")));
+    ASSERT_TRUE(write_file(scratch.path("real/pics.bmp/p.tga"), "p"));
+    ASSERT_TRUE(write_file(scratch.path("real/x.tga"), "x"));
+    // A folder where its copy would go makes this file fail.
+    ASSERT_TRUE(write_file(scratch.path("real/bad.bmp"), "bad"));
+    ASSERT_TRUE(make_dir(scratch.path("real/_o_bad.bmp")));
+    ASSERT_EQ(symlink("real", scratch.path("link").c_str()), 0);
+
+    const ProcessResult run = run_program(SCRAMBLER_PATH, {scratch.path("link")}, "\n\n");
+    EXPECT_EQ(run.output,
+              "press enter to start...bad.bmp ...error.\nfifo.bmp ...error.\nlink.bmp ...done.\n"
+              "x.tga ...done.\np.tga ...done.\nsuccessful.\npress enter key.\n");
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_EQ(read_file(scratch.path("real/_o_link.bmp")), scrambled("data"));
+    EXPECT_EQ(read_file(scratch.path("real/pics.bmp/_o_p.tga")), scrambled("p"));
+    EXPECT_EQ(list_names(scratch.path("real")),
+              (std::vector<std::string>{"_o_bad.bmp", "_o_link.bmp", "_o_x.tga", "bad.bmp", "data.bin", "fifo.bmp",
+                                        "link.bmp", "pics.bmp", "x.tga"}));
+}
+#endif

@@ -188,8 +188,7 @@ std::string CapturedConsole::unread_input() { return read_rest(console.in); }
 
 namespace {
 
-// Runs `program` in a child; `limit` above 0 caps the child's `resource`
-// (a file size cap with SIGXFSZ ignored, so that the write fails).
+// Runs `program` in a child; `limit` above 0 caps the child's `resource`.
 ProcessResult run_child(const std::string& program, const std::vector<std::string>& arguments,
                         const std::string& typed, int resource, uint64_t limit, bool unprivileged = false) {
     ProcessResult result;
@@ -205,8 +204,12 @@ ProcessResult run_child(const std::string& program, const std::vector<std::strin
         if (unprivileged && geteuid() == 0 &&
             (setgroups(0, nullptr) != 0 || setgid(kUnprivilegedId) != 0 || setuid(kUnprivilegedId) != 0))
             _exit(126);
+        // Whatever this process was started with, the program meets a full
+        // disk or a gone reader with the signals' own ending actions: only
+        // its own start may ignore them.
+        std::signal(SIGXFSZ, SIG_DFL);
+        std::signal(SIGPIPE, SIG_DFL);
         if (limit > 0) {
-            if (resource == RLIMIT_FSIZE) std::signal(SIGXFSZ, SIG_IGN);
             const rlimit cap{static_cast<rlim_t>(limit), static_cast<rlim_t>(limit)};
             if (setrlimit(resource, &cap) != 0) _exit(126);
         }

@@ -87,8 +87,9 @@ ProcessResult run_program(const std::string& program, const std::vector<std::str
 
 #ifndef _WIN32
 // As run_program, with every file the program writes capped at `limit`
-// bytes the way a full disk or a quota stops a write; SIGXFSZ is ignored so
-// that the write fails with an error instead of killing the program.
+// bytes the way a full disk or a quota stops a write. SIGXFSZ is left to
+// its default, which kills: the program must ignore it itself, so that the
+// write fails with an error instead.
 ProcessResult run_program_with_file_size_limit(const std::string& program, const std::vector<std::string>& arguments,
                                                const std::string& typed, uint64_t limit);
 

@@ -13,6 +13,7 @@
 #include "test_support.h"
 
 #ifndef _WIN32
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -184,6 +185,53 @@ TEST(UnpackerFault, FollowsTheUsersLinkButNoLinkInsideTheOutput) {
         ASSERT_EQ(lstat(scratch.path("real/sub").c_str(), &link), 0);
         EXPECT_TRUE(S_ISLNK(link.st_mode));
     }
+}
+
+// Entries in a subfolder hold no handle past their own: under a limit of 64
+// open files, 200 of them are all written. A name ending in a separator
+// names a folder, not a file: it is an open error, and no file is made.
+TEST(UnpackerFault, NestedEntriesUnderALowOpenFileLimitThenAFolderName) {
+    ScratchDir scratch;
+    ASSERT_TRUE(make_dir(scratch.path("a")));
+    ASSERT_TRUE(make_dir(scratch.path("a/s")));
+    ASSERT_TRUE(make_dir(scratch.path("a/s/t")));
+    std::vector<PakItem> items;
+    for (int i = 0; i < 200; ++i) items.push_back({"s/t/f" + std::to_string(i), "f"});
+    items.push_back({"a/", "a"});
+    ASSERT_TRUE(write_file(scratch.path("a.pak"), make_pak(items)));
+
+    const ProcessResult run =
+        run_program_with_limit(UNPACKER_PATH, {scratch.path("a.pak")}, "\n", RLIMIT_NOFILE, 64);
+
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_EQ(count_of(run.output, " ...done.\n"), 200u);
+    const std::string ending = ": a/ ...\nfile open error.\n" + kPress;
+    EXPECT_EQ(run.output.substr(run.output.size() - std::min(run.output.size(), ending.size())), ending);
+    EXPECT_EQ(list_names(scratch.path("a")), std::vector<std::string>{"s"});
+    EXPECT_EQ(list_names(scratch.path("a/s/t")).size(), 200u);
+}
+
+// An entry written into a folder on another file system than the archive's,
+// where the in-kernel copy cannot go and blocks are copied instead, arrives
+// whole past its first block.
+TEST(UnpackerFault, AnEntryCopiedAcrossFileSystemsArrivesWhole) {
+    const ScratchDir on_disk;
+    const ScratchInMemory in_memory;
+    const ScratchDir archive_side;
+    struct stat disk;
+    struct stat memory;
+    ASSERT_EQ(stat(on_disk.root.c_str(), &disk), 0);
+    ASSERT_EQ(stat(archive_side.root.c_str(), &memory), 0);
+    if (disk.st_dev == memory.st_dev) GTEST_SKIP() << "the scratch folders share one file system here";
+    const std::string data = patterned_bytes((size_t{3} << 20) + 5);
+    ASSERT_TRUE(write_file(archive_side.path("a.pak"), make_pak({{"big.bin", data}})));
+    // The user's link to the archive: the folder is made beside the link.
+    ASSERT_EQ(symlink(archive_side.path("a.pak").c_str(), on_disk.path("a.pak").c_str()), 0);
+
+    const ProcessResult run = run_program(UNPACKER_PATH, {on_disk.path("a.pak")}, "\n");
+
+    EXPECT_EQ(run.exit_status, 0) << run.output;
+    EXPECT_TRUE(read_file(on_disk.path("a/big.bin")) == data);
 }
 
 #endif

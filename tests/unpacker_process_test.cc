@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
-
 #include "pak_writer.h"
 #include "test_support.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -33,7 +36,17 @@ TEST(UnpackerProcess, UnpacksTheSampleAndReportsErrorsWithStatusOne) {
     EXPECT_EQ(sample, make_pak(sample_pak_items())) << "rewrite it: cmake --build --preset debug --target sample_pak";
     ScratchDir scratch;
     write_file(scratch.path("sample.pak"), sample);
+#ifndef _WIN32
+    // The folder is made as mkdir makes one: 0777 less the umask.
+    const mode_t umask_before = umask(002);
+#endif
     ProcessResult result = run_program(UNPACKER_PATH, {scratch.path("sample.pak")}, "");
+#ifndef _WIN32
+    umask(umask_before);
+    struct stat folder;
+    ASSERT_EQ(stat(scratch.path("sample").c_str(), &folder), 0);
+    EXPECT_EQ(folder.st_mode & 07777, 0775u);
+#endif
     EXPECT_EQ(result.exit_status, 0);
     EXPECT_EQ(result.output, "files: 3\n00000320 - 00000339: readme.txt ...done.\n"
                              "0000033A - 00000348: level1.map ...done.\n00000349 - 00000348: empty.dat ...done.\n"

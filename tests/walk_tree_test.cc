@@ -189,16 +189,37 @@ TEST(WalkTree, AtATerminalANameIsShownBeforeItsFileIsCopied) {
     EXPECT_EQ(read_file(g_copy), scrambled("a"));
 }
 
+namespace {
+
+std::string g_fifo_folder;
+
+// Swaps d.txt, listed as a file, for a FIFO just before the walk opens it.
+void swap_file_for_fifo(const std::string& name) {
+    if (name != "d.txt") return;
+    const std::string path = g_fifo_folder + "/" + name;
+    ASSERT_EQ(unlink(path.c_str()), 0);
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+}
+
+}  // namespace
+
+// A FIFO, whether found by the listing or swapped in after it, is never
+// read nor copied as empty.
 TEST(WalkTree, SpecialFilesAreErrorsAndTheWalkGoesOn) {
     ScratchDir dir;
     ASSERT_EQ(mkfifo(dir.path("a.txt").c_str(), 0600), 0);
     ASSERT_EQ(symlink("nowhere", dir.path("b.txt").c_str()), 0);
     ASSERT_TRUE(write_file(dir.path("c.txt"), "c"));
+    ASSERT_TRUE(write_file(dir.path("d.txt"), "d"));
+    g_fifo_folder = dir.root;
+    set_walk_hook(swap_file_for_fifo);
     bool all_done = true;
-    EXPECT_EQ(walk(dir, "*.txt", &all_done), "a.txt ...error.\nb.txt ...error.\nc.txt ...done.\n");
+    EXPECT_EQ(walk(dir, "*.txt", &all_done), "a.txt ...error.\nb.txt ...error.\nc.txt ...done.\nd.txt ...error.\n");
+    set_walk_hook(nullptr);
     EXPECT_FALSE(all_done);
     EXPECT_FALSE(file_exists(dir.path("_o_a.txt")));
     EXPECT_TRUE(file_exists(dir.path("_o_c.txt")));
+    EXPECT_FALSE(file_exists(dir.path("_o_d.txt")));
 }
 
 TEST(WalkTree, AnUnreadableSubdirectoryIsPassedOverSilently) {
