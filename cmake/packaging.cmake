@@ -12,6 +12,10 @@ set(CPACK_PACKAGE_DIRECTORY ${PROJECT_SOURCE_DIR}/build/packages)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS})
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/package-time-zone.cmake)
+# CPack's archives hold their files in the order the file system lists them,
+# with the builder's account; they are written again in name order without
+# it, so that they are the same whoever builds them and wherever.
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/repack-archives.cmake)
 set(ASSETTOOLS_MAINTAINER "the assettools authors <maintainers@users.noreply.c-seed-f00d6c7e.example>"
     CACHE STRING "Maintainer of the Debian package, with a contact address")
 
@@ -46,6 +50,7 @@ function(assettools_changelog_date trailer out)
   set(${out} ${year}-${month}-${day} PARENT_SCOPE)
 endfunction()
 
+# The man pages' date: the newest entry's.
 file(STRINGS ${changelog} changelog_trailer REGEX "^ -- " LIMIT_COUNT 1)
 assettools_changelog_date("${changelog_trailer}" ASSETTOOLS_DATE)
 
@@ -167,10 +172,6 @@ if(CMAKE_OBJCOPY)
 endif()
 
 set(CPACK_GENERATOR TGZ DEB)
-# CPack's .tar.gz holds its files in the order the file system lists them and
-# under the account that built it; it is written again in name order, owned
-# by root, so that it is the same whoever builds it and wherever.
-set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/repack-tarball.cmake)
 # The .tar.gz is named for the machines it runs on: assettools-1.0.0-linux-x86_64.
 string(TOLOWER "${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}" CPACK_SYSTEM_NAME)
 set(CPACK_PACKAGE_DESCRIPTION [[
