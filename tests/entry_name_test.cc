@@ -16,8 +16,9 @@ TEST(EntryName, RefusesNamesThatLeaveTheDirectoryOrNameADevice) {
                              // would name "a", and reserves COM and LPT with superscripts.
                              "a.", "a ", "a. .", "...", "sub./b", "d /x", "COM\xC2\xB9", "lpt\xC2\xB3.txt", "COM\xB2",
                              "COM\xB9", "LPT\xB3",
-                             // C1 controls: U+009B is CSI, as ESC [ is.
-                             "a\xC2\x9B" "31mred.txt", "\xC2\x80", "sub/x\xC2\x9F"}) {
+                             // C1 controls: U+009B (C2 9B, in octal so no digit after it
+                             // joins the escape) is CSI, as ESC [ is.
+                             "a\302\23331mred.txt", "\xC2\x80", "sub/x\xC2\x9F"}) {
         EXPECT_TRUE(is_unsafe_entry_name(name)) << name;
     }
 }

@@ -197,6 +197,7 @@ TEST(UnpackerFault, NestedEntriesUnderALowOpenFileLimitThenAFolderName) {
     ASSERT_TRUE(make_dir(scratch.path("a/s")));
     ASSERT_TRUE(make_dir(scratch.path("a/s/t")));
     std::vector<PakItem> items;
+    items.reserve(201);
     for (int i = 0; i < 200; ++i) items.push_back({"s/t/f" + std::to_string(i), "f"});
     items.push_back({"a/", "a"});
     ASSERT_TRUE(write_file(scratch.path("a.pak"), make_pak(items)));
