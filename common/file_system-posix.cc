@@ -63,6 +63,7 @@ Status take_regular_file(InputFile& file, int fd) {
     file.size = static_cast<int64_t>(opened.st_size);
     file.permissions = static_cast<unsigned>(opened.st_mode & 0777);
     file.group = static_cast<int64_t>(opened.st_gid);
+    file.owner = static_cast<int64_t>(opened.st_uid);
     return kSucceeded;
 }
 

@@ -27,6 +27,9 @@ struct InputFile {
     // made from it takes this group, or else gives its own group no more
     // than others have.
     int64_t group = -1;
+    // Its owner where the platform has one as a number (-1 elsewhere): a
+    // copy replaces an old copy as that copy was only for the same owner.
+    int64_t owner = -1;
 #ifdef _WIN32
     void* handle = nullptr;
 #else

@@ -247,6 +247,7 @@ Status open_output(SafeOutput& output, const DirectoryHandle& directory, const s
     if (output.fd < 0) return discarded(output, last_failure(Failure::creating));
     // Before the first byte is written, while a named temporary is still
     // empty.
+    output.source_owner = source != nullptr ? source->owner : -1;
     if (source != nullptr) {
         const Status limited = limit_to_source(output, *source);
         if (!limited) return discarded(output, limited);
@@ -330,6 +331,9 @@ Status safe_output_commit(SafeOutput& output) {
     switch (existing) {
         case Existing::cannot_replace: return discarded(output, failed(Failure::cannot_replace, EISDIR));
         case Existing::regular_file: {
+            // An old copy someone other than the source's owner owns is
+            // replaced by the new copy as it was made, limited to its source.
+            if (output.source_owner >= 0 && output.source_owner != static_cast<int64_t>(found.st_uid)) break;
             const Status carried = carry_protection(output, found);
             if (!carried) return discarded(output, carried);
             break;

@@ -174,6 +174,25 @@ bool read_protection_of(const std::wstring& path, std::vector<unsigned char>& de
     return read;
 }
 
+// Whether the open file `file` has the owner that `protection` names; false
+// where either cannot be read.
+bool same_owner(HANDLE file, const std::vector<unsigned char>& protection) {
+    std::vector<unsigned char> own;
+    DWORD needed = 0;
+    if (GetKernelObjectSecurity(file, OWNER_SECURITY_INFORMATION, nullptr, 0, &needed) == 0 &&
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+        return false;
+    own.resize(needed);
+    if (GetKernelObjectSecurity(file, OWNER_SECURITY_INFORMATION, own.data(), needed, &needed) == 0) return false;
+    PSID owner = nullptr;
+    PSID other = nullptr;
+    BOOL defaulted = FALSE;
+    auto* theirs = const_cast<unsigned char*>(protection.data());
+    return GetSecurityDescriptorOwner(own.data(), &owner, &defaulted) != 0 && owner != nullptr &&
+           GetSecurityDescriptorOwner(theirs, &other, &defaulted) != 0 && other != nullptr &&
+           EqualSid(owner, other) != 0;
+}
+
 // `protection` less its owner, for a process that may not give a file that
 // owner: the DACL alone, with its inheritance flags, in an absolute
 // descriptor pointing into `protection`.
@@ -294,6 +313,11 @@ Status open_output(SafeOutput& output, const DirectoryHandle& directory, const s
         case Existing::regular_file:
             if (!read_protection_of(wide_child_path(output.directory_path, output.final_name), output.protection))
                 return discarded(output, last_failure(Failure::cannot_replace));
+            // An old copy someone other than the source's owner owns is
+            // replaced by a copy with the source's protection, as a new one.
+            if (source != nullptr && !same_owner(source->handle, output.protection) &&
+                !read_protection(source->handle, false, output.protection))
+                return discarded(output, last_failure(Failure::creating));
             break;
         case Existing::nothing:
         case Existing::replaceable:

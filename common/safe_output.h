@@ -91,6 +91,8 @@ struct SafeOutput {
     bool made_known = false;
     unsigned made_group = 0;
     unsigned made_mode = 0;
+    // A copy's source's owner, -1 for any other file: see safe_output_open_copy.
+    int64_t source_owner = -1;
 #endif
 };
 
@@ -107,7 +109,11 @@ Status safe_output_open(SafeOutput& output, const DirectoryHandle& directory, co
 // it: a new file gets at most the source's permission bits, the source's
 // group where the process may set it (in a setgid folder too), and no ACL
 // inherited from the folder; on Windows the source's DACL instead of the
-// folder's inherited protection.
+// folder's inherited protection. An old copy at the name is replaced as
+// safe_output.h says only where it has the source's owner; one that someone
+// else owns (planted beside a private file, say) is replaced by a new copy,
+// owned by the runner and no more open than the source, as if none stood
+// there: otherwise whoever made it would be handed the source's bytes.
 Status safe_output_open_copy(SafeOutput& output, const DirectoryHandle& directory, const std::string& relative_name,
                              const char* temp_prefix, const InputFile& source);
 

@@ -151,6 +151,9 @@ TEST(ReplacedFile, RootKeepsTheOwnerAndAclButNoPrivilege) {
     ASSERT_TRUE(write_file(outside.path("secret.txt"), "secret"));
     ASSERT_EQ(chmod(outside.path("secret.txt").c_str(), 0640), 0);
     ASSERT_EQ(symlink(outside.path("secret.txt").c_str(), (tree + "/notes.txt").c_str()), 0);
+    // The tree's owner plants an open copy beside a second link to the secret.
+    ASSERT_EQ(symlink(outside.path("secret.txt").c_str(), (tree + "/diary.txt").c_str()), 0);
+    ASSERT_TRUE(write_file(tree + "/_o_diary.txt", "planted"));
     ASSERT_TRUE(make_dir(scratch.path("game")));
     ASSERT_TRUE(write_file(scratch.path("game/x.dat"), "old"));
     ASSERT_TRUE(write_file(scratch.path("game.pak"), make_pak({{"x.dat", "new"}})));
@@ -167,9 +170,11 @@ TEST(ReplacedFile, RootKeepsTheOwnerAndAclButNoPrivilege) {
     ASSERT_EQ(chmod((tree + "/_o_a.txt").c_str(), 04755), 0);
     ASSERT_EQ(chmod(scratch.path("game/x.dat").c_str(), 06775), 0);
     ASSERT_EQ(chmod(tree.c_str(), 02775), 0);
+    ASSERT_EQ(chmod((tree + "/_o_diary.txt").c_str(), 0666), 0);
 
     const ProcessResult scrambled_run = run_program(SCRAMBLER_PATH, {tree}, "\n\n");
-    EXPECT_EQ(scrambled_run.output, "press enter to start...a.txt ...done.\nb.txt ...done.\nnotes.txt ...done.\n"
+    EXPECT_EQ(scrambled_run.output, "press enter to start...a.txt ...done.\nb.txt ...done.\ndiary.txt ...done.\n"
+                                    "notes.txt ...done.\n"
                                     "successful.\npress enter key.\n");
     EXPECT_EQ(read_file(tree + "/_o_a.txt"), scrambled("a"));
     EXPECT_EQ(owner_and_mode(tree + "/_o_a.txt"), "65534:65534 0755");
@@ -179,6 +184,7 @@ TEST(ReplacedFile, RootKeepsTheOwnerAndAclButNoPrivilege) {
     EXPECT_EQ(owner_and_mode(tree + "/_o_b.txt"), "65534:65534 0640");
     EXPECT_EQ(attribute(tree + "/_o_b.txt", "system.posix_acl_access"), denying);
     EXPECT_EQ(owner_and_mode(tree + "/_o_notes.txt"), "0:0 0640");
+    EXPECT_EQ(owner_and_mode(tree + "/_o_diary.txt"), "0:0 0640");
     EXPECT_EQ(attribute(tree + "/_o_notes.txt", "system.posix_acl_access"), "none");
 
     const ProcessResult unpacked_run = run_program(UNPACKER_PATH, {scratch.path("game.pak")}, "\n");
@@ -221,7 +227,9 @@ TEST(ReplacedFile, AnotherUsersFilesGiveTheRunnerNoMore) {
     EXPECT_EQ(run.output, "press enter to start...x.txt ...done.\ny.txt ...error.\nw.txt ...done.\n"
                           "z.txt ...error.\nsuccessful.\npress enter key.\n");
     EXPECT_EQ(read_file(tree + "/_o_x.txt"), scrambled("new"));
-    EXPECT_EQ(owner_and_mode(tree + "/_o_x.txt"), "65534:65534 0722");
+    // Another user's old copy hands on nothing: the new one is the runner's,
+    // as open as its source and no more.
+    EXPECT_EQ(owner_and_mode(tree + "/_o_x.txt"), "65534:65534 0644");
     EXPECT_EQ(owner_and_mode(tree + "/_o_y.txt"), "65534:65534 0200");
     EXPECT_EQ(attribute(tree + "/_o_y.txt", "user.note"), "unreadable");
     EXPECT_EQ(read_file(tree + "/sticky/_o_z.txt"), "old");
