@@ -178,12 +178,7 @@ bool read_protection_of(const std::wstring& path, std::vector<unsigned char>& de
 // where either cannot be read.
 bool same_owner(HANDLE file, const std::vector<unsigned char>& protection) {
     std::vector<unsigned char> own;
-    DWORD needed = 0;
-    if (GetKernelObjectSecurity(file, OWNER_SECURITY_INFORMATION, nullptr, 0, &needed) == 0 &&
-        GetLastError() != ERROR_INSUFFICIENT_BUFFER)
-        return false;
-    own.resize(needed);
-    if (GetKernelObjectSecurity(file, OWNER_SECURITY_INFORMATION, own.data(), needed, &needed) == 0) return false;
+    if (!read_protection(file, true, own)) return false;
     PSID owner = nullptr;
     PSID other = nullptr;
     BOOL defaulted = FALSE;
