@@ -81,6 +81,11 @@ bool reference_unsafe(std::string_view name) {
         const auto byte = static_cast<unsigned char>(c);
         if (c == ':' || byte < 0x20 || byte == 0x7F) return true;
     }
+    // The C1 controls U+0080 to U+009F, as UTF-8.
+    for (unsigned char second = 0x80; second <= 0x9F; ++second) {
+        const char c1[] = {'\xC2', static_cast<char>(second), '\0'};
+        if (name.find(c1) != std::string_view::npos) return true;
+    }
     size_t start = 0;
     for (size_t at = 0; at <= name.size(); ++at) {
         if (at < name.size() && !is_separator(name[at])) continue;
@@ -160,7 +165,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
         const std::string_view name(entry.name);
         require(is_unsafe_entry_name(name) == reference_unsafe(name),
-                "a name is refused exactly when it is absolute, holds ':' or a control byte, "
+                "a name is refused exactly when it is absolute, holds ':' or a control character, "
                 "or has a device component or one other than '.' ending in a dot or blank");
         check_path(name);
     }
