@@ -44,8 +44,10 @@ struct InputFile {
 Status open_input_file(InputFile& file, const std::string& path);
 
 // Opens the regular file `name` inside `directory`. A link at the name is
-// followed only when `follow_link`; otherwise a link found there is refused,
-// so a file swapped for a link after it was listed is never read.
+// followed only when `follow_link`, and then as open_input_file does;
+// otherwise a link found there is refused, so a file swapped for a link
+// after it was listed is never read, and anything else but a regular file
+// is refused by its handle before a byte is read, the open never blocking.
 Status open_input_file_at(InputFile& file, const DirectoryHandle& directory, const std::string& name,
                           bool follow_link);
 
