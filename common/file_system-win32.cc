@@ -169,14 +169,22 @@ DirectoryHandle::~DirectoryHandle() { close_quietly(handle); }
 // Whether a directory is held.
 bool DirectoryHandle::is_open() const { return handle != nullptr; }
 
+// Lets go of what `directory` held and turns `path` (empty for the current
+// directory) into the form the system opens.
+namespace {
+Status start_opening(DirectoryHandle& directory, const std::string& path, std::wstring& system) {
+    close_quietly(directory.handle);
+    directory.path.clear();
+    return system_path(path.empty() ? std::string(".") : path, system);
+}
+}  // namespace
+
 // The user's directory, reached through any link or junction on its path;
 // from then on it is known by the path Windows reports for it, so a link on
 // the way that is changed later leads nothing astray.
 Status open_directory(DirectoryHandle& directory, const std::string& path) {
-    close_quietly(directory.handle);
-    directory.path.clear();
     std::wstring system;
-    const Status converted = system_path(path.empty() ? std::string(".") : path, system);
+    const Status converted = start_opening(directory, path, system);
     if (!converted) return converted;
     HANDLE opened = CreateFileW(system.c_str(), kDirectoryAccess, kDirectoryShare, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -196,10 +204,8 @@ Status open_directory(DirectoryHandle& directory, const std::string& path) {
 // to it is read as open_directory reads it. A reparse point that is no link
 // (a cloud folder) is the folder itself.
 Status open_derived_directory(DirectoryHandle& directory, const std::string& path) {
-    close_quietly(directory.handle);
-    directory.path.clear();
     std::wstring system;
-    const Status converted = system_path(path.empty() ? std::string(".") : path, system);
+    const Status converted = start_opening(directory, path, system);
     if (!converted) return converted;
     const size_t cut = system.rfind(L'\\');
     if (cut == std::wstring::npos || cut + 1 == system.size()) return failed(Failure::directory, ERROR_INVALID_NAME);
