@@ -35,11 +35,6 @@ struct DirectoryHandle {
     std::wstring path;  // absolute, in the \\?\ form
 #else
     int fd = -1;
-    // What a file made in this folder starts with, learnt by the safe output
-    // at its first file here and forgotten when the handle opens another
-    // folder (safe_output-posix.cc): 0 while unknown.
-    mutable unsigned new_file_traits = 0;
-    mutable unsigned folder_group = 0;
 #endif
 };
 

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/safe_output_state-posix.h"
 #include "common/system_call.h"
 
 namespace {
@@ -133,8 +134,6 @@ bool drop_acl(int fd) {
 
 #endif
 
-constexpr unsigned kTraitsKnown = 1, kSetgidFolder = 2, kDefaultAcl = 4;
-
 mode_t process_umask() {
     // Read once, by setting it and setting it back: the programs run on one
     // thread, and nothing else changes it.
@@ -148,54 +147,47 @@ mode_t process_umask() {
 
 // What the new file has, asked of the file where it could not be foreseen.
 bool learn_new_file(SafeOutput& output) {
-    if (output.made_known) return true;
+    if (output.state->made_known) return true;
 #ifdef __linux__
-    if (!drop_acl(output.fd)) return false;
+    if (!drop_acl(output.state->fd)) return false;
 #endif
     struct stat made;
-    if (fstat(output.fd, &made) != 0) return false;
-    output.made_known = true;
-    output.made_group = static_cast<unsigned>(made.st_gid);
-    output.made_mode = static_cast<unsigned>(made.st_mode & 07777);
+    if (fstat(output.state->fd, &made) != 0) return false;
+    output.state->made_known = true;
+    output.state->made_group = static_cast<unsigned>(made.st_gid);
+    output.state->made_mode = static_cast<unsigned>(made.st_mode & 07777);
     return true;
 }
 
 }  // namespace
 
 void foresee_new_file(SafeOutput& output, const DirectoryHandle& directory, unsigned requested) {
-    output.made_known = false;
-    if (directory.fd != output.directory_fd) return;
-    if (directory.new_file_traits == 0) {
-        struct stat folder;
-        if (fstat(directory.fd, &folder) != 0) return;
-        unsigned traits = kTraitsKnown | ((folder.st_mode & S_ISGID) != 0 ? kSetgidFolder : 0);
+    output.state->made_known = false;
+    if (directory.fd != output.state->directory_fd) return;
+    struct stat folder;
+    if (fstat(directory.fd, &folder) != 0) return;
 #ifdef __linux__
-        // Where a default ACL could be, the umask no longer decides.
-        if (fgetxattr(directory.fd, "system.posix_acl_default", nullptr, 0) >= 0 ||
-            (errno != ENODATA && errno != ENOTSUP))
-            traits |= kDefaultAcl;
+    // Where a default ACL could be, the umask no longer decides.
+    if (fgetxattr(directory.fd, "system.posix_acl_default", nullptr, 0) >= 0 || (errno != ENODATA && errno != ENOTSUP))
+        return;
 #endif
-        directory.new_file_traits = traits;
-        directory.folder_group = static_cast<unsigned>(folder.st_gid);
-    }
-    if ((directory.new_file_traits & kDefaultAcl) != 0) return;
     static const gid_t runner_group = getegid();
-    output.made_known = true;
-    output.made_group =
-        (directory.new_file_traits & kSetgidFolder) != 0 ? directory.folder_group : static_cast<unsigned>(runner_group);
-    output.made_mode = requested & 0777 & ~process_umask();
+    output.state->made_known = true;
+    output.state->made_group = (folder.st_mode & S_ISGID) != 0 ? static_cast<unsigned>(folder.st_gid)
+                                                                : static_cast<unsigned>(runner_group);
+    output.state->made_mode = requested & 0777 & ~process_umask();
 }
 
 Status limit_to_source(SafeOutput& output, const InputFile& source) {
     if (!learn_new_file(output)) return last_failure(Failure::creating);
-    if (source.group < 0 || static_cast<int64_t>(output.made_group) == source.group) return kSucceeded;
-    if (fchown(output.fd, static_cast<uid_t>(-1), static_cast<gid_t>(source.group)) == 0) {
-        output.made_group = static_cast<unsigned>(source.group);
+    if (source.group < 0 || static_cast<int64_t>(output.state->made_group) == source.group) return kSucceeded;
+    if (fchown(output.state->fd, static_cast<uid_t>(-1), static_cast<gid_t>(source.group)) == 0) {
+        output.state->made_group = static_cast<unsigned>(source.group);
         return kSucceeded;
     }
-    const mode_t narrowed = group_no_more_than_others(output.made_mode);
-    if (narrowed != output.made_mode && fchmod(output.fd, narrowed) != 0) return last_failure(Failure::creating);
-    output.made_mode = narrowed;
+    const mode_t narrowed = group_no_more_than_others(output.state->made_mode);
+    if (narrowed != output.state->made_mode && fchmod(output.state->fd, narrowed) != 0) return last_failure(Failure::creating);
+    output.state->made_mode = narrowed;
     return kSucceeded;
 }
 
@@ -204,15 +196,15 @@ Status limit_to_source(SafeOutput& output, const InputFile& source) {
 // permission; a carried ACL sets the bits again, as the old file had them.
 Status carry_protection(SafeOutput& output, const struct stat& old) {
     const auto refused = [](int error) { return failed(Failure::cannot_replace, error); };
-    const int fd = output.fd;
+    const int fd = output.state->fd;
 #ifdef __linux__
-    OldFile old_file(output.directory_fd, output.final_name);
+    OldFile old_file(output.state->directory_fd, output.state->final_name);
     std::vector<std::string> names;
     if (!carried_names(old_file, names)) return refused(errno);
 #endif
     if (!learn_new_file(output)) return refused(errno);
     static const uid_t runner = geteuid();
-    bool group_kept = output.made_group == old.st_gid;
+    bool group_kept = output.state->made_group == old.st_gid;
     if (runner != old.st_uid || !group_kept) {
         // Root keeps both; a member of the old group keeps the group.
         if (fchown(fd, old.st_uid, old.st_gid) == 0)
@@ -221,7 +213,7 @@ Status carry_protection(SafeOutput& output, const struct stat& old) {
             group_kept = fchown(fd, static_cast<uid_t>(-1), old.st_gid) == 0;
     }
     const mode_t wanted = group_kept ? old.st_mode & 0777 : group_no_more_than_others(old.st_mode & 0777);
-    if (output.made_mode != wanted && fchmod(fd, wanted) != 0) return refused(errno);
+    if (output.state->made_mode != wanted && fchmod(fd, wanted) != 0) return refused(errno);
 #ifdef __linux__
     std::vector<char> value;
     bool acl_carried = false;

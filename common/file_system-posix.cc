@@ -121,7 +121,6 @@ bool DirectoryHandle::is_open() const { return fd >= 0; }
 
 Status open_directory(DirectoryHandle& directory, const std::string& path) {
     close_quietly(directory.fd);
-    directory.new_file_traits = 0;
     directory.fd = open(path_or_current(path), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     return directory.fd >= 0 ? kSucceeded : last_failure(Failure::directory);
 }
@@ -134,7 +133,6 @@ Status open_derived_directory(DirectoryHandle& directory, const std::string& pat
 
 Status open_subdirectory(DirectoryHandle& child, const DirectoryHandle& parent, const std::string& name) {
     close_quietly(child.fd);
-    child.new_file_traits = 0;
     if (parent.fd < 0) return failed(Failure::directory, EBADF);
     // O_NOFOLLOW: a link standing at the name, whenever it was put there,
     // could lead anywhere.

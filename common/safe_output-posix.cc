@@ -14,6 +14,7 @@
 
 #include "common/file_protection-posix.h"
 #include "common/safe_output_parts.h"
+#include "common/safe_output_state-posix.h"
 #include "common/system_call.h"
 #include "common/test_hooks.h"
 
@@ -182,10 +183,10 @@ bool g_last_replaced = false;
 // which the rename then moves over the final name.
 Status name_temporarily(SafeOutput& output) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = temporary_name(output.temp_prefix);
-        arm_pending(output.directory_fd, name);
-        if (link_anonymous(output.fd, output.directory_fd, name) == 0) {
-            output.temp_name = std::move(name);
+        std::string name = temporary_name(output.state->temp_prefix);
+        arm_pending(output.state->directory_fd, name);
+        if (link_anonymous(output.state->fd, output.state->directory_fd, name) == 0) {
+            output.state->temp_name = std::move(name);
             return kSucceeded;
         }
         const int error = errno;
@@ -231,23 +232,23 @@ Status open_output(SafeOutput& output, const DirectoryHandle& directory, const s
         // O_NOFOLLOW: a link standing as a subdirectory could lead anywhere.
         const int next = openat(directory_fd, component.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (next < 0) return discarded(output, last_failure(Failure::directory));
-        if (output.owns_directory) close(directory_fd);
+        if (output.state->owns_directory) close(directory_fd);
         directory_fd = next;
-        output.directory_fd = next;
-        output.owns_directory = true;
+        output.state->directory_fd = next;
+        output.state->owns_directory = true;
     }
-    output.directory_fd = directory_fd;
-    output.final_name = std::string(components.back());
-    output.temp_prefix = temp_prefix;
+    output.state->directory_fd = directory_fd;
+    output.state->final_name = std::string(components.back());
+    output.state->temp_prefix = temp_prefix;
     const auto mode = static_cast<mode_t>(permissions & 0777);
     foresee_new_file(output, directory, mode);
-    output.fd = open_anonymous(directory_fd, mode);
-    output.anonymous = output.fd >= 0;
-    if (!output.anonymous) output.fd = create_named_temporary(directory_fd, temp_prefix, mode, output.temp_name);
-    if (output.fd < 0) return discarded(output, last_failure(Failure::creating));
+    output.state->fd = open_anonymous(directory_fd, mode);
+    output.state->anonymous = output.state->fd >= 0;
+    if (!output.state->anonymous) output.state->fd = create_named_temporary(directory_fd, temp_prefix, mode, output.state->temp_name);
+    if (output.state->fd < 0) return discarded(output, last_failure(Failure::creating));
     // Before the first byte is written, while a named temporary is still
     // empty.
-    output.source_owner = source != nullptr ? source->owner : -1;
+    output.state->source_owner = source != nullptr ? source->owner : -1;
     if (source != nullptr) {
         const Status limited = limit_to_source(output, *source);
         if (!limited) return discarded(output, limited);
@@ -256,6 +257,10 @@ Status open_output(SafeOutput& output, const DirectoryHandle& directory, const s
 }
 
 }  // namespace
+
+SafeOutput::SafeOutput() : state(std::make_unique<SafeOutputState>()) {}
+
+SafeOutput::~SafeOutput() { safe_output_discard(*this); }
 
 Status safe_output_open(SafeOutput& output, const DirectoryHandle& directory, const std::string& relative_name,
                         const char* temp_prefix, unsigned permissions) {
@@ -270,7 +275,7 @@ Status safe_output_open_copy(SafeOutput& output, const DirectoryHandle& director
 Status safe_output_write(SafeOutput& output, const void* data, size_t length) {
     const auto* bytes = static_cast<const char*>(data);
     while (length > 0) {
-        const ssize_t put = write(output.fd, bytes, length);
+        const ssize_t put = write(output.state->fd, bytes, length);
         if (put < 0 && errno == EINTR) continue;
         // A write that takes nothing and reports no error would loop for
         // ever; it is an error like any other.
@@ -283,7 +288,7 @@ Status safe_output_write(SafeOutput& output, const void* data, size_t length) {
 
 Status safe_output_copy_from(SafeOutput& output, InputFile& source, int64_t offset, int64_t length) {
     if (length <= 0) return kSucceeded;
-    if (output.fd < 0) return discarded(output, failed(Failure::writing, EBADF));
+    if (output.state->fd < 0) return discarded(output, failed(Failure::writing, EBADF));
     if (offset < 0) return discarded(output, failed(Failure::reading, EINVAL));
 #ifdef __linux__
     // In-kernel copy: no trip through user memory, and reflinks where the
@@ -293,7 +298,7 @@ Status safe_output_copy_from(SafeOutput& output, InputFile& source, int64_t offs
     auto position = static_cast<off_t>(offset);
     while (length > 0) {
         const auto want = static_cast<size_t>(std::min<int64_t>(length, 1 << 30));
-        const ssize_t moved = copy_file_range(source.fd, &position, output.fd, nullptr, want, 0);
+        const ssize_t moved = copy_file_range(source.fd, &position, output.state->fd, nullptr, want, 0);
         if (moved < 0 && errno == EINTR) continue;
         if (moved <= 0) return copy_by_blocks(output, source, static_cast<int64_t>(position), length);
         length -= moved;
@@ -309,31 +314,31 @@ Status safe_output_copy_from(SafeOutput& output, InputFile& source, int64_t offs
 // file is then replaced by a rename from a temporary name, carrying what the
 // old file carried.
 Status safe_output_commit(SafeOutput& output) {
-    if (output.fd < 0) return discarded(output, failed(Failure::naming, EBADF));
+    if (output.state->fd < 0) return discarded(output, failed(Failure::naming, EBADF));
     bool in_place = false;
     struct stat found {};
     Existing existing = Existing::nothing;
     bool looked = false;
-    if (output.anonymous && g_last_replaced) {
-        existing = examine_existing(output.directory_fd, output.final_name, found);
+    if (output.state->anonymous && g_last_replaced) {
+        existing = examine_existing(output.state->directory_fd, output.state->final_name, found);
         looked = true;
     }
-    if (output.anonymous && existing == Existing::nothing) {
-        if (link_anonymous(output.fd, output.directory_fd, output.final_name) == 0)
+    if (output.state->anonymous && existing == Existing::nothing) {
+        if (link_anonymous(output.state->fd, output.state->directory_fd, output.state->final_name) == 0)
             in_place = true;
         else if (errno != EEXIST)
             return discarded(output, last_failure(Failure::naming));
         else
             looked = false;  // something came since the look
     }
-    if (!in_place && !looked) existing = examine_existing(output.directory_fd, output.final_name, found);
+    if (!in_place && !looked) existing = examine_existing(output.state->directory_fd, output.state->final_name, found);
     g_last_replaced = !in_place;
     switch (existing) {
         case Existing::cannot_replace: return discarded(output, failed(Failure::cannot_replace, EISDIR));
         case Existing::regular_file: {
             // An old copy someone other than the source's owner owns is
             // replaced by the new copy as it was made, limited to its source.
-            if (output.source_owner >= 0 && output.source_owner != static_cast<int64_t>(found.st_uid)) break;
+            if (output.state->source_owner >= 0 && output.state->source_owner != static_cast<int64_t>(found.st_uid)) break;
             const Status carried = carry_protection(output, found);
             if (!carried) return discarded(output, carried);
             break;
@@ -341,48 +346,48 @@ Status safe_output_commit(SafeOutput& output) {
         case Existing::nothing:
         case Existing::replaceable: break;
     }
-    if (!in_place && output.anonymous) {
+    if (!in_place && output.state->anonymous) {
         const Status named = name_temporarily(output);
         if (!named) return discarded(output, named);
     }
     // From here to the rename a kill leaves the complete file under its
     // temporary name: only the close stands between.
-    const int closed = close(output.fd);
-    output.fd = -1;
+    const int closed = close(output.state->fd);
+    output.state->fd = -1;
     if (closed != 0) {
         const Status status = last_failure(Failure::writing);
         // Nothing stood at the final name before, so taking it back away
         // loses nothing.
-        if (in_place) unlinkat(output.directory_fd, output.final_name.c_str(), 0);
+        if (in_place) unlinkat(output.state->directory_fd, output.state->final_name.c_str(), 0);
         return discarded(output, status);
     }
     if (!in_place) {
-        if (renameat(output.directory_fd, output.temp_name.c_str(), output.directory_fd,
-                     output.final_name.c_str()) != 0) {
+        if (renameat(output.state->directory_fd, output.state->temp_name.c_str(), output.state->directory_fd,
+                     output.state->final_name.c_str()) != 0) {
             // A directory that appeared at the name since it was judged, or
             // a folder that lets the user add files but not remove another
             // user's (sticky).
             const bool blocked = errno == EISDIR || errno == EBUSY || errno == EPERM || errno == EACCES;
             return discarded(output, last_failure(blocked ? Failure::cannot_replace : Failure::naming));
         }
-        output.temp_name.clear();
+        output.state->temp_name.clear();
         disarm_pending();
     }
-    output.anonymous = false;
+    output.state->anonymous = false;
     safe_output_discard(output);
     return kSucceeded;
 }
 
 void safe_output_discard(SafeOutput& output) {
-    close_quietly(output.fd);
-    output.anonymous = false;
-    output.made_known = false;
-    if (output.directory_fd >= 0 && !output.temp_name.empty()) {
-        unlinkat(output.directory_fd, output.temp_name.c_str(), 0);
+    close_quietly(output.state->fd);
+    output.state->anonymous = false;
+    output.state->made_known = false;
+    if (output.state->directory_fd >= 0 && !output.state->temp_name.empty()) {
+        unlinkat(output.state->directory_fd, output.state->temp_name.c_str(), 0);
         disarm_pending();
     }
-    output.temp_name.clear();
-    if (output.owns_directory) close_quietly(output.directory_fd);
-    output.directory_fd = -1;
-    output.owns_directory = false;
+    output.state->temp_name.clear();
+    if (output.state->owns_directory) close_quietly(output.state->directory_fd);
+    output.state->directory_fd = -1;
+    output.state->owns_directory = false;
 }

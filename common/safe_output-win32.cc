@@ -15,6 +15,7 @@
 
 #include "common/device_name.h"
 #include "common/safe_output_parts.h"
+#include "common/safe_output_state-win32.h"
 #include "common/system_call.h"
 #include "common/test_hooks.h"
 #include "common/wide_path-win32.h"
@@ -292,44 +293,48 @@ Status open_output(SafeOutput& output, const DirectoryHandle& directory, const s
         DirectoryHandle next;
         const Status opened = open_subdirectory(next, *current, std::string(components[i]));
         if (!opened) return discarded(output, opened);
-        std::swap(next.handle, output.subdirectory.handle);
-        std::swap(next.path, output.subdirectory.path);
-        current = &output.subdirectory;
+        std::swap(next.handle, output.state->subdirectory.handle);
+        std::swap(next.path, output.state->subdirectory.path);
+        current = &output.state->subdirectory;
     }
     std::wstring final_name;
     if (!is_storable_name(components.back()) || !utf16_from_utf8(components.back(), final_name))
         return discarded(output, failed(Failure::name_refused, ERROR_INVALID_NAME));
-    output.directory_path = current->path;
-    output.final_name = std::move(final_name);
+    output.state->directory_path = current->path;
+    output.state->final_name = std::move(final_name);
     DWORD attributes = 0;
-    switch (examine_existing(output.directory_path, output.final_name, attributes)) {
+    switch (examine_existing(output.state->directory_path, output.state->final_name, attributes)) {
         case Existing::other_name: return discarded(output, failed(Failure::cannot_replace, ERROR_FILE_EXISTS));
         case Existing::cannot_replace: return discarded(output, failed(Failure::cannot_replace, ERROR_ACCESS_DENIED));
         case Existing::regular_file:
-            if (!read_protection_of(wide_child_path(output.directory_path, output.final_name), output.protection))
+            if (!read_protection_of(wide_child_path(output.state->directory_path, output.state->final_name), output.state->protection))
                 return discarded(output, last_failure(Failure::cannot_replace));
             // An old copy someone other than the source's owner owns is
             // replaced by a copy with the source's protection, as a new one.
-            if (source != nullptr && !same_owner(source->handle, output.protection) &&
-                !read_protection(source->handle, false, output.protection))
+            if (source != nullptr && !same_owner(source->handle, output.state->protection) &&
+                !read_protection(source->handle, false, output.state->protection))
                 return discarded(output, last_failure(Failure::creating));
             break;
         case Existing::nothing:
         case Existing::replaceable:
-            if (source != nullptr && !read_protection(source->handle, false, output.protection))
+            if (source != nullptr && !read_protection(source->handle, false, output.state->protection))
                 return discarded(output, last_failure(Failure::creating));
             break;
     }
 
     HANDLE created = nullptr;
-    const DWORD error = create_temporary(output.directory_path, temp_prefix, marks_after_creation(current->handle),
-                                         output.protection, created, output.temp_path);
+    const DWORD error = create_temporary(output.state->directory_path, temp_prefix, marks_after_creation(current->handle),
+                                         output.state->protection, created, output.state->temp_path);
     if (error != 0) return discarded(output, failed(Failure::creating, static_cast<int>(error)));
-    output.handle = created;
+    output.state->handle = created;
     return kSucceeded;
 }
 
 }  // namespace
+
+SafeOutput::SafeOutput() : state(std::make_unique<SafeOutputState>()) {}
+
+SafeOutput::~SafeOutput() { safe_output_discard(*this); }
 
 bool read_protection(void* file, bool with_owner, std::vector<unsigned char>& descriptor) {
     const SECURITY_INFORMATION wanted = DACL_SECURITY_INFORMATION | (with_owner ? OWNER_SECURITY_INFORMATION : 0);
@@ -359,7 +364,7 @@ Status safe_output_write(SafeOutput& output, const void* data, size_t length) {
     while (length > 0) {
         DWORD put = 0;
         const auto want = static_cast<DWORD>(std::min<size_t>(length, 1u << 30));
-        if (WriteFile(output.handle == nullptr ? INVALID_HANDLE_VALUE : output.handle, bytes, want, &put,
+        if (WriteFile(output.state->handle == nullptr ? INVALID_HANDLE_VALUE : output.state->handle, bytes, want, &put,
                       nullptr) == 0)
             return discarded(output, last_failure(Failure::writing));
         // A write that takes nothing and reports no error would loop for
@@ -375,7 +380,7 @@ Status safe_output_write(SafeOutput& output, const void* data, size_t length) {
 // ranges of an archive: the portable block copy serves.
 Status safe_output_copy_from(SafeOutput& output, InputFile& source, int64_t offset, int64_t length) {
     if (length <= 0) return kSucceeded;
-    if (output.handle == nullptr) return discarded(output, failed(Failure::writing, ERROR_INVALID_HANDLE));
+    if (output.state->handle == nullptr) return discarded(output, failed(Failure::writing, ERROR_INVALID_HANDLE));
     if (offset < 0) return discarded(output, failed(Failure::reading, ERROR_INVALID_PARAMETER));
     return copy_by_blocks(output, source, offset, length);
 }
@@ -393,10 +398,10 @@ Status safe_output_copy_from(SafeOutput& output, InputFile& source, int64_t offs
 // changes nothing for the files after it. On a failure the file is
 // discarded, which marks it again first.
 Status safe_output_commit(SafeOutput& output) {
-    if (output.handle == nullptr) return discarded(output, failed(Failure::naming, ERROR_INVALID_HANDLE));
+    if (output.state->handle == nullptr) return discarded(output, failed(Failure::naming, ERROR_INVALID_HANDLE));
     const auto fail = [&](Failure what, DWORD error) { return discarded(output, failed(what, static_cast<int>(error))); };
     DWORD attributes = 0;
-    switch (examine_existing(output.directory_path, output.final_name, attributes)) {
+    switch (examine_existing(output.state->directory_path, output.state->final_name, attributes)) {
         case Existing::cannot_replace: return fail(Failure::cannot_replace, ERROR_ACCESS_DENIED);
         case Existing::other_name: return fail(Failure::naming, ERROR_FILE_EXISTS);
         case Existing::nothing:
@@ -407,55 +412,55 @@ Status safe_output_commit(SafeOutput& output) {
         if (attributes == 0) return true;
         FILE_BASIC_INFO basic{};  // times of 0 stay as they are
         basic.FileAttributes = attributes | FILE_ATTRIBUTE_ARCHIVE;
-        return SetFileInformationByHandle(output.handle, FileBasicInfo, &basic, sizeof basic) != 0;
+        return SetFileInformationByHandle(output.state->handle, FileBasicInfo, &basic, sizeof basic) != 0;
     };
     // A directory or a read-only file that appeared since it was judged.
     const auto not_placed = [&](DWORD error) {
         const bool blocked =
-            examine_existing(output.directory_path, output.final_name, attributes) == Existing::cannot_replace;
+            examine_existing(output.state->directory_path, output.state->final_name, attributes) == Existing::cannot_replace;
         return fail(blocked ? Failure::cannot_replace : Failure::naming, error);
     };
     if (!keep_attributes()) return fail(Failure::naming, GetLastError());
-    const std::wstring final_path = wide_child_path(output.directory_path, output.final_name);
+    const std::wstring final_path = wide_child_path(output.state->directory_path, output.state->final_name);
     // A volume known to take no link is not asked again.
-    const bool unmarkable = marks_after_creation(output.handle);
-    const DWORD link_error = unmarkable ? ERROR_NOT_SUPPORTED : link_by_handle(output.handle, final_path);
+    const bool unmarkable = marks_after_creation(output.state->handle);
+    const DWORD link_error = unmarkable ? ERROR_NOT_SUPPORTED : link_by_handle(output.state->handle, final_path);
     const bool linked = link_error == 0;
     if (!linked && !unmarkable) {
-        if (!clear_mark_of_creation(output.handle)) {
-            if (!volume_lacks_hard_links(output.handle, link_error)) return not_placed(link_error);
+        if (!clear_mark_of_creation(output.state->handle)) {
+            if (!volume_lacks_hard_links(output.state->handle, link_error)) return not_placed(link_error);
             DWORD serial = 0;
-            if (volume_serial(output.handle, serial)) g_volumes_marked_after_creation.push_back(serial);
+            if (volume_serial(output.state->handle, serial)) g_volumes_marked_after_creation.push_back(serial);
             HANDLE copy = nullptr;
             std::wstring copy_path;
-            const std::wstring old_name = output.temp_path.substr(output.temp_path.rfind(L'\\') + 1);
-            DWORD error = create_temporary(output.directory_path, utf8_from_utf16(old_name), true, output.protection,
+            const std::wstring old_name = output.state->temp_path.substr(output.state->temp_path.rfind(L'\\') + 1);
+            DWORD error = create_temporary(output.state->directory_path, utf8_from_utf16(old_name), true, output.state->protection,
                                            copy, copy_path);
             if (error != 0) return fail(Failure::creating, error);
             std::vector<char> block(64 * 1024);
             LARGE_INTEGER start{};
-            if (SetFilePointerEx(output.handle, start, nullptr, FILE_BEGIN) == 0) error = GetLastError();
+            if (SetFilePointerEx(output.state->handle, start, nullptr, FILE_BEGIN) == 0) error = GetLastError();
             for (DWORD got = 1; error == 0 && got > 0;) {
                 DWORD put = 0;
-                if (ReadFile(output.handle, block.data(), static_cast<DWORD>(block.size()), &got, nullptr) == 0)
+                if (ReadFile(output.state->handle, block.data(), static_cast<DWORD>(block.size()), &got, nullptr) == 0)
                     error = GetLastError();
                 else if (got > 0 && (WriteFile(copy, block.data(), got, &put, nullptr) == 0 || put != got))
                     error = GetLastError() != 0 ? GetLastError() : ERROR_WRITE_FAULT;
             }
-            CloseHandle(output.handle);  // the first temporary, now removed
-            output.handle = copy;
-            output.temp_path = std::move(copy_path);
+            CloseHandle(output.state->handle);  // the first temporary, now removed
+            output.state->handle = copy;
+            output.state->temp_path = std::move(copy_path);
             if (error != 0) return fail(Failure::writing, error);
             if (!keep_attributes()) return fail(Failure::naming, GetLastError());
         }
     }
     if (!linked) {
-        if (!set_delete_on_close(output.handle, false)) return fail(Failure::naming, GetLastError());
-        if (!rename_by_handle(output.handle, final_path)) return not_placed(GetLastError());
+        if (!set_delete_on_close(output.state->handle, false)) return fail(Failure::naming, GetLastError());
+        if (!rename_by_handle(output.state->handle, final_path)) return not_placed(GetLastError());
     }
-    CloseHandle(output.handle);
-    output.handle = nullptr;
-    output.temp_path.clear();
+    CloseHandle(output.state->handle);
+    output.state->handle = nullptr;
+    output.state->temp_path.clear();
     safe_output_discard(output);
     return kSucceeded;
 }
@@ -463,16 +468,16 @@ Status safe_output_commit(SafeOutput& output) {
 // The mark is set again before closing, in case a failed commit had taken it
 // off; should that fail, the temporary is removed by name.
 void safe_output_discard(SafeOutput& output) {
-    if (output.handle != nullptr) {
-        const bool marked = set_delete_on_close(output.handle, true);
-        CloseHandle(output.handle);
-        output.handle = nullptr;
-        if (!marked && !output.temp_path.empty()) DeleteFileW(output.temp_path.c_str());
+    if (output.state->handle != nullptr) {
+        const bool marked = set_delete_on_close(output.state->handle, true);
+        CloseHandle(output.state->handle);
+        output.state->handle = nullptr;
+        if (!marked && !output.state->temp_path.empty()) DeleteFileW(output.state->temp_path.c_str());
     }
-    output.temp_path.clear();
-    output.final_name.clear();
-    output.directory_path.clear();
-    output.protection.clear();
-    close_quietly(output.subdirectory.handle);
-    output.subdirectory.path.clear();
+    output.state->temp_path.clear();
+    output.state->final_name.clear();
+    output.state->directory_path.clear();
+    output.state->protection.clear();
+    close_quietly(output.state->subdirectory.handle);
+    output.state->subdirectory.path.clear();
 }

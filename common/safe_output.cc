@@ -9,8 +9,6 @@
 
 #include "common/system_call.h"
 
-SafeOutput::~SafeOutput() { safe_output_discard(*this); }
-
 std::string temporary_name(const char* prefix) {
     static std::mt19937_64 generator{
         std::random_device{}() ^

@@ -33,67 +33,59 @@
 // Each call returns a Status. At the first failure the file is already
 // discarded (closed and removed, nothing left under any name) and the
 // caller simply hands the status on; every later call fails too. An output
-// dropped without a commit is discarded by its destructor. What each
-// failure means:
-//   open:      Failure::directory    the directory is not open, or a subdirectory
-//                                    on the way is missing or a link
-//              Failure::name_refused the name is empty, ends in a separator, or
-//                                    cannot be stored on this file system
-//              Failure::cannot_replace (Windows, found already here) see commit
-//              Failure::creating     the temporary could not be made
-//   write:     Failure::writing      a write error, or a write that took nothing
-//   copy_from: Failure::reading      the source could not be read or ended early
-//              Failure::writing      as for write
-//   commit:    Failure::cannot_replace a directory, or a file the user may not
-//                                    write or whose protection cannot be carried
-//                                    over, stands at the final name; it is untouched
-//              Failure::writing      closing the file reported that its bytes
-//                                    did not all reach the disk
-//              Failure::naming       the file could not be put under its name
+// dropped without a commit is discarded by its destructor. Every failure
+// each call returns, one line per platform (POSIX, Windows):
+//   open      POSIX    Failure::directory      the directory is not open, or a subdirectory
+//                                              on the way is missing or a link
+//   open      POSIX    Failure::name_refused   the name is empty or ends in a separator
+//   open      POSIX    Failure::creating       the temporary could not be made, or not
+//                                              narrowed to a copy's source
+//   open      Windows  Failure::directory      the directory is not open, or a subdirectory
+//                                              on the way is missing or a link
+//   open      Windows  Failure::name_refused   the name is empty, ends in a separator, or
+//                                              cannot be stored on this file system
+//   open      Windows  Failure::cannot_replace found already here: see commit
+//   open      Windows  Failure::creating       the temporary could not be made
+//   write     POSIX    Failure::writing        a write error, or a write that took nothing
+//   write     Windows  Failure::writing        a write error, or a write that took nothing
+//   copy_from POSIX    Failure::reading        the source could not be read or ended early
+//   copy_from POSIX    Failure::writing        as for write
+//   copy_from Windows  Failure::reading        the source could not be read or ended early
+//   copy_from Windows  Failure::writing        as for write
+//   commit    POSIX    Failure::cannot_replace a directory, or a file the user may not write
+//                                              or whose protection cannot be carried over,
+//                                              stands at the final name; it is untouched
+//   commit    POSIX    Failure::writing        closing the file reported that its bytes did
+//                                              not all reach the disk
+//   commit    POSIX    Failure::naming         the file could not be put under its name
+//   commit    Windows  Failure::cannot_replace as for POSIX
+//   commit    Windows  Failure::writing        as for POSIX
+//   commit    Windows  Failure::naming         the file could not be put under its name
+//   commit    Windows  Failure::creating       the copy made where the volume has no hard
+//                                              links could not be created
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
-#include <vector>
 
 #include "common/directory.h"
 #include "common/input_file.h"
 #include "common/status.h"
 
-// One file being written; plain fields, owned and closed by it.
+// The platform's own part of one file being written
+// (safe_output_state-posix.h, safe_output_state-win32.h): callers never
+// look inside.
+struct SafeOutputState;
+
+// One file being written, owned and closed by it.
 struct SafeOutput {
-    SafeOutput() = default;
+    SafeOutput();
     SafeOutput(const SafeOutput&) = delete;
     SafeOutput& operator=(const SafeOutput&) = delete;
     // Discards what is not committed.
     ~SafeOutput();
-
-#ifdef _WIN32
-    void* handle = nullptr;         // the temporary, deleted when closed until committed
-    DirectoryHandle subdirectory;   // held while the file goes below the caller's directory
-    std::wstring directory_path;    // where the file goes, in the \\?\ form
-    std::wstring temp_path;         // to remove it should marking it ever fail
-    std::wstring final_name;
-    // The security descriptor the file is created with (self-relative; none:
-    // the folder's inherited protection): the replaced file's DACL and owner,
-    // or the DACL of the source a copy is made of.
-    std::vector<unsigned char> protection;
-#else
-    int fd = -1;
-    int directory_fd = -1;        // the directory the file goes into
-    bool owns_directory = false;  // false when it is the caller's handle's
-    bool anonymous = false;       // an unnamed file, until it is linked
-    std::string temp_name;        // within directory_fd; empty while unnamed
-    std::string final_name;
-    const char* temp_prefix = "";
-    // What the new file is known to have without asking: its group and
-    // permission bits, and no ACL from the folder's default ACL.
-    bool made_known = false;
-    unsigned made_group = 0;
-    unsigned made_mode = 0;
-    // A copy's source's owner, -1 for any other file: see safe_output_open_copy.
-    int64_t source_owner = -1;
-#endif
+    std::unique_ptr<SafeOutputState> state;
 };
 
 // Starts a file to be put at `relative_name` inside `directory`.
@@ -126,13 +118,6 @@ Status safe_output_copy_from(SafeOutput& output, InputFile& source, int64_t offs
 // Puts the complete file under its final name, replacing a file or a link
 // that stands there.
 Status safe_output_commit(SafeOutput& output);
-
-#ifdef _WIN32
-// The protection of the open file `file` as Windows stores it, a
-// self-relative security descriptor: its DACL, and its owner when
-// `with_owner`. False, with the system's error, where it cannot be read.
-bool read_protection(void* file, bool with_owner, std::vector<unsigned char>& descriptor);
-#endif
 
 // Closes and removes the file being written. Harmless when nothing is open.
 void safe_output_discard(SafeOutput& output);

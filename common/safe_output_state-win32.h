@@ -1,0 +1,27 @@
+#pragma once
+
+// What the Windows safe output keeps of one file being written
+// (safe_output.h); only the safe output's own files include this.
+
+#include <string>
+#include <vector>
+
+#include "common/directory.h"
+#include "common/safe_output.h"
+
+struct SafeOutputState {
+    void* handle = nullptr;         // the temporary, deleted when closed until committed
+    DirectoryHandle subdirectory;   // held while the file goes below the caller's directory
+    std::wstring directory_path;    // where the file goes, in the \\?\ form
+    std::wstring temp_path;         // to remove it should marking it ever fail
+    std::wstring final_name;
+    // The security descriptor the file is created with (self-relative; none:
+    // the folder's inherited protection): the replaced file's DACL and owner,
+    // or the DACL of the source a copy is made of.
+    std::vector<unsigned char> protection;
+};
+
+// The protection of the open file `file` as Windows stores it, a
+// self-relative security descriptor: its DACL, and its owner when
+// `with_owner`. False, with the system's error, where it cannot be read.
+bool read_protection(void* file, bool with_owner, std::vector<unsigned char>& descriptor);
