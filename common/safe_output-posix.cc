@@ -1,16 +1,18 @@
-// The safe output on POSIX systems: an unnamed file linked in when complete
-// where Linux offers one, a named temporary renamed over the final name
-// elsewhere (safe_output.h tells the contract).
+// The safe output on POSIX systems (safe_output.h tells the contract): a
+// file is written under a temporary name, created exclusively beside its
+// final name, and renamed over that name when complete, or, where the
+// system has them (safe_output-linux.cc), written as an unnamed file and
+// linked in. What stands at the final name is opened once and judged, and
+// what it carries is given to the new file (file_protection-posix.h).
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "common/file_protection-posix.h"
 #include "common/safe_output_parts.h"
@@ -19,8 +21,6 @@
 #include "common/test_hooks.h"
 
 namespace {
-
-bool g_named_temporaries_only = false;
 
 // The named temporary being written, where a signal handler can reach it:
 // a fixed buffer and a descriptor, since the handler may call nothing that
@@ -82,15 +82,27 @@ void catch_unless_ignored(int signal_number, const struct sigaction& cleanup) {
     sigaction(signal_number, &cleanup, nullptr);
 }
 
-// Whether new outputs are written as unnamed files, which a signal handler
-// need not clean up; false where named temporaries are used.
-bool takes_unnamed_files() {
-#if defined(__linux__) && defined(O_TMPFILE)
-    static const bool proc_links = access("/proc/self/fd", X_OK) == 0;
-    return proc_links && !g_named_temporaries_only;
-#else
-    return false;
-#endif
+// What the folders written to have shown (FolderWays), the most recent
+// first found: the programs write into a few folders at a time.
+FolderWays g_folders[8];
+size_t g_next_folder = 0;
+
+// What the folder `directory_fd` has shown before, or what it shows now for
+// a folder not seen yet.
+FolderWays folder_ways(int directory_fd) {
+    struct stat folder;
+    if (fstat(directory_fd, &folder) != 0) return FolderWays{0, 0, folder_gives_acl(directory_fd)};
+    for (const FolderWays& ways : g_folders)
+        if (ways.inode == folder.st_ino && ways.device == folder.st_dev && ways.inode != 0) return ways;
+    FolderWays& fresh = g_folders[g_next_folder++ % std::size(g_folders)];
+    fresh = FolderWays{folder.st_dev, folder.st_ino, folder_gives_acl(directory_fd)};
+    return fresh;
+}
+
+// Keeps what one file showed of its folder for the next file there.
+void keep_folder_ways(const FolderWays& shown) {
+    for (FolderWays& ways : g_folders)
+        if (ways.inode == shown.inode && ways.device == shown.device && ways.inode != 0) ways = shown;
 }
 
 // Creates a new temporary under a fresh name, exclusively: a name that is
@@ -112,81 +124,75 @@ int create_named_temporary(int directory_fd, const char* temp_prefix, mode_t per
     return -1;
 }
 
-// Where the system has unnamed files, a file being written has no name at
-// all until it is complete: a crash leaves nothing behind, and creating the
-// name once costs less than a temporary name and a rename. The name is made
-// through /proc, so without it (or on file systems without unnamed files)
-// the named temporary serves.
-int open_anonymous(int directory_fd, mode_t permissions) {
-#if defined(__linux__) && defined(O_TMPFILE)
-    if (takes_unnamed_files()) return openat(directory_fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, permissions);
-#else
-    (void)directory_fd;
-    (void)permissions;
-#endif
-    return -1;
+// Whether `relative_name` names a file below the directory and nowhere
+// else: not absolute, no "." or ".." on the way, not ending in a separator
+// (which names a directory). Its components are left in `components`.
+bool stays_below(const std::string& relative_name, std::vector<std::string_view>& components) {
+    components = path_components(relative_name);
+    if (components.empty() || ends_in_separator(relative_name) || is_path_separator(relative_name.front()))
+        return false;
+    for (const std::string_view component : components)
+        if (component == "." || component == "..") return false;
+    return true;
 }
 
-// Gives the unnamed file `fd` the name `name`; fails with EEXIST when
-// something stands there, link or not, which is never followed. Naming the
-// descriptor itself (AT_EMPTY_PATH) spares the path lookup through /proc,
-// but the kernel allows it only to a process that may read any file; where
-// it is refused, /proc serves from then on.
-int link_anonymous(int fd, int directory_fd, const std::string& name) {
-#if defined(__linux__) && defined(AT_EMPTY_PATH)
-    static bool empty_path_allowed = true;
-    if (empty_path_allowed) {
-        if (linkat(fd, "", directory_fd, name.c_str(), AT_EMPTY_PATH) == 0) return 0;
-        if (errno == EEXIST) return -1;
+// Opens the subdirectories on the way to the file, each never through a
+// link, which could lead anywhere; the last one holds the file.
+Status open_subdirectories(SafeOutputState& output, int directory_fd,
+                           const std::vector<std::string_view>& components) {
+    output.directory_fd = directory_fd;
+    for (size_t i = 0; i + 1 < components.size(); ++i) {
+        const std::string component(components[i]);
+        const int next =
+            openat(output.directory_fd, component.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0) return last_failure(Failure::directory);
+        if (output.owns_directory) close(output.directory_fd);
+        output.directory_fd = next;
+        output.owns_directory = true;
     }
-#endif
-    char own_path[64];
-    std::snprintf(own_path, sizeof own_path, "/proc/self/fd/%d", fd);
-    const int linked = linkat(AT_FDCWD, own_path, directory_fd, name.c_str(), AT_SYMLINK_FOLLOW);
-#if defined(__linux__) && defined(AT_EMPTY_PATH)
-    // Only when /proc did what the direct way could not was the refusal a
-    // matter of permission rather than of this name or directory.
-    if (linked == 0) empty_path_allowed = false;
-#endif
-    return linked;
+    return kSucceeded;
 }
 
-// What stands at the final name, as found by one look at it.
-enum class Existing { nothing, replaceable, regular_file, cannot_replace };
-
-// Whether opening the regular file `name`, found as `found`, with "wb"
-// could have written it. The look already answers for the user's own file
-// that its owner may write; only otherwise is the system asked, which
-// knows about ACLs and root.
-bool may_write(int directory_fd, const std::string& name, const struct stat& found) {
-    static const uid_t runner = geteuid();
-    if (found.st_uid == runner && (found.st_mode & S_IWUSR) != 0) return true;
-    return faccessat(directory_fd, name.c_str(), W_OK, AT_EACCESS) == 0;
+// Makes the new file, unnamed where the folder allows, else under a
+// temporary name.
+Status create_file(SafeOutputState& output, mode_t mode) {
+    output.ways = folder_ways(output.directory_fd);
+    output.fd = open_unnamed(output.ways, output.directory_fd, mode);
+    output.unnamed = output.fd >= 0;
+    if (!output.unnamed)
+        output.fd = create_named_temporary(output.directory_fd, output.temp_prefix, mode, output.temp_name);
+    if (output.fd < 0) return last_failure(Failure::creating);
+    keep_folder_ways(output.ways);
+    return kSucceeded;
 }
 
-// What stands at the final name, and whether "wb" could have replaced it: a
-// directory could not, nor a file the user may not write.
-Existing examine_existing(int directory_fd, const std::string& name, struct stat& found) {
-    if (fstatat(directory_fd, name.c_str(), &found, AT_SYMLINK_NOFOLLOW) != 0) return Existing::nothing;
-    if (S_ISDIR(found.st_mode)) return Existing::cannot_replace;
-    if (!S_ISREG(found.st_mode)) return Existing::replaceable;
-    return may_write(directory_fd, name, found) ? Existing::regular_file : Existing::cannot_replace;
+// Both ways of opening; `source`, where given, is what a copy is limited to.
+Status open_output(SafeOutput& output, const DirectoryHandle& directory, const std::string& relative_name,
+                   const char* temp_prefix, unsigned permissions, const InputFile* source) {
+    safe_output_discard(output);
+    SafeOutputState& state = *output.state;
+    if (directory.fd < 0) return failed(Failure::directory, EBADF);
+    std::vector<std::string_view> components;
+    if (!stays_below(relative_name, components)) return failed(Failure::name_refused, EINVAL);
+    Status status = open_subdirectories(state, directory.fd, components);
+    state.final_name = std::string(components.back());
+    state.temp_prefix = temp_prefix;
+    if (status) status = create_file(state, static_cast<mode_t>(permissions & 0777));
+    // Before the first byte is written, while a named temporary is still
+    // empty.
+    state.source_owner = source != nullptr ? source->owner : -1;
+    if (status && source != nullptr) status = limit_to_source(state, *source);
+    return status ? status : discarded(output, status);
 }
-
-// Whether the last file committed replaced another: a run over its own
-// earlier output replaces every file, a first run none, so looking at the
-// name before trying to link there saves a failed link per file in one case
-// and costs nothing in the other. Either order gives the same result.
-bool g_last_replaced = false;
 
 // An unnamed file that must replace something gets a temporary name first,
 // which the rename then moves over the final name.
-Status name_temporarily(SafeOutput& output) {
+Status name_temporarily(SafeOutputState& output) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = temporary_name(output.state->temp_prefix);
-        arm_pending(output.state->directory_fd, name);
-        if (link_anonymous(output.state->fd, output.state->directory_fd, name) == 0) {
-            output.state->temp_name = std::move(name);
+        std::string name = temporary_name(output.temp_prefix);
+        arm_pending(output.directory_fd, name);
+        if (link_unnamed(output.ways, output.fd, output.directory_fd, name) == 0) {
+            output.temp_name = std::move(name);
             return kSucceeded;
         }
         const int error = errno;
@@ -194,6 +200,80 @@ Status name_temporarily(SafeOutput& output) {
         if (error != EEXIST) return failed(Failure::naming, error);
     }
     return failed(Failure::naming, EEXIST);
+}
+
+// Closes the complete file: the last moment a full disk can say that its
+// bytes did not all arrive.
+Status close_file(SafeOutputState& output) {
+    const int closed = close(output.fd);
+    output.fd = -1;
+    return closed == 0 ? kSucceeded : last_failure(Failure::writing);
+}
+
+// Links the unnamed file under its final name where nothing stands there:
+// true when that settled the commit, with its status in `status`; false
+// when something stands there, for the replacement to judge.
+bool link_in_place(SafeOutputState& output, Status& status) {
+    if (link_unnamed(output.ways, output.fd, output.directory_fd, output.final_name) != 0) {
+        if (errno == EEXIST) return false;
+        status = last_failure(Failure::naming);
+        return true;
+    }
+    output.unnamed = false;
+    output.ways.last_replaced = false;
+    status = close_file(output);
+    // Nothing stood at the final name before, so taking it back away loses
+    // nothing.
+    if (!status) unlinkat(output.directory_fd, output.final_name.c_str(), 0);
+    return true;
+}
+
+// Judges what stands at the final name and gives the new file what a
+// regular file there carries. An old copy someone other than the source's
+// owner owns is replaced by the new copy as it was made, limited to its
+// source.
+Status take_over(SafeOutputState& output, Existing existing, const OldFile& old) {
+    if (existing == Existing::cannot_replace) return failed(Failure::cannot_replace, old.error);
+    if (existing != Existing::regular_file) return kSucceeded;
+    if (output.source_owner >= 0 && output.source_owner != static_cast<int64_t>(old.info.st_uid)) return kSucceeded;
+    return carry_protection(output, old);
+}
+
+// Puts the file, named temporarily, over whatever stands at its final name.
+// A directory that appeared there since it was judged refuses, and so does
+// a folder that lets the user add files but not remove another user's
+// (sticky): neither is the disk's fault.
+Status replace_by_rename(SafeOutputState& output, Existing existing, const OldFile& old) {
+    output.ways.last_replaced = true;
+    Status status = take_over(output, existing, old);
+    if (status && output.unnamed) status = name_temporarily(output);
+    // From here to the rename a kill leaves the complete file under its
+    // temporary name: only the close stands between.
+    if (status) status = close_file(output);
+    if (!status) return status;
+    if (renameat(output.directory_fd, output.temp_name.c_str(), output.directory_fd, output.final_name.c_str()) != 0) {
+        const bool blocked = errno == EISDIR || errno == EBUSY || errno == EPERM || errno == EACCES;
+        return last_failure(blocked ? Failure::cannot_replace : Failure::naming);
+    }
+    output.temp_name.clear();
+    disarm_pending();
+    return kSucceeded;
+}
+
+// The commit's steps. A run over its own earlier output replaces every
+// file, a first run none, so the way the folder's last file took is tried
+// first: that saves a failed call per file in either run, and either order
+// gives the same result.
+Status commit_steps(SafeOutputState& output) {
+    Status status;
+    if (output.unnamed && !output.ways.last_replaced && link_in_place(output, status)) return status;
+    OldFile old;
+    Existing existing = open_existing(output.directory_fd, output.final_name, old);
+    if (existing == Existing::nothing && output.unnamed) {
+        if (link_in_place(output, status)) return status;
+        existing = open_existing(output.directory_fd, output.final_name, old);  // one came since the look
+    }
+    return replace_by_rename(output, existing, old);
 }
 
 }  // namespace
@@ -210,53 +290,8 @@ void safe_output_install_interrupt_cleanup() {
 #endif
 }
 
-void safe_output_use_named_temporaries(bool named) { g_named_temporaries_only = named; }
-
 // Temporaries here are never marked: a signal handler removes them.
 bool safe_output_marks_after_creation(const DirectoryHandle&) { return false; }
-
-namespace {
-
-// Both ways of opening; `source`, where given, is what a copy is limited to.
-Status open_output(SafeOutput& output, const DirectoryHandle& directory, const std::string& relative_name,
-                   const char* temp_prefix, unsigned permissions, const InputFile* source) {
-    safe_output_discard(output);
-    if (directory.fd < 0) return failed(Failure::directory, EBADF);
-    const std::vector<std::string_view> components = path_components(relative_name);
-    // A name ending in a separator names a directory, never a file.
-    if (components.empty() || ends_in_separator(relative_name)) return failed(Failure::name_refused, EISDIR);
-
-    int directory_fd = directory.fd;
-    for (size_t i = 0; i + 1 < components.size(); ++i) {
-        const std::string component(components[i]);
-        // O_NOFOLLOW: a link standing as a subdirectory could lead anywhere.
-        const int next = openat(directory_fd, component.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (next < 0) return discarded(output, last_failure(Failure::directory));
-        if (output.state->owns_directory) close(directory_fd);
-        directory_fd = next;
-        output.state->directory_fd = next;
-        output.state->owns_directory = true;
-    }
-    output.state->directory_fd = directory_fd;
-    output.state->final_name = std::string(components.back());
-    output.state->temp_prefix = temp_prefix;
-    const auto mode = static_cast<mode_t>(permissions & 0777);
-    foresee_new_file(output, directory, mode);
-    output.state->fd = open_anonymous(directory_fd, mode);
-    output.state->anonymous = output.state->fd >= 0;
-    if (!output.state->anonymous) output.state->fd = create_named_temporary(directory_fd, temp_prefix, mode, output.state->temp_name);
-    if (output.state->fd < 0) return discarded(output, last_failure(Failure::creating));
-    // Before the first byte is written, while a named temporary is still
-    // empty.
-    output.state->source_owner = source != nullptr ? source->owner : -1;
-    if (source != nullptr) {
-        const Status limited = limit_to_source(output, *source);
-        if (!limited) return discarded(output, limited);
-    }
-    return kSucceeded;
-}
-
-}  // namespace
 
 SafeOutput::SafeOutput() : state(std::make_unique<SafeOutputState>()) {}
 
@@ -286,108 +321,39 @@ Status safe_output_write(SafeOutput& output, const void* data, size_t length) {
     return kSucceeded;
 }
 
+// The kernel copies what it can; whatever it cannot do, or fails at, the
+// block copy does or meets again, and then tells the source's failure from
+// the output's.
 Status safe_output_copy_from(SafeOutput& output, InputFile& source, int64_t offset, int64_t length) {
     if (length <= 0) return kSucceeded;
     if (output.state->fd < 0) return discarded(output, failed(Failure::writing, EBADF));
     if (offset < 0) return discarded(output, failed(Failure::reading, EINVAL));
-#ifdef __linux__
-    // In-kernel copy: no trip through user memory, and reflinks where the
-    // file system has them. Whatever it cannot do, or fails at, the block
-    // copy does or meets again, and then tells the source's failure from
-    // the output's.
-    auto position = static_cast<off_t>(offset);
-    while (length > 0) {
-        const auto want = static_cast<size_t>(std::min<int64_t>(length, 1 << 30));
-        const ssize_t moved = copy_file_range(source.fd, &position, output.state->fd, nullptr, want, 0);
-        if (moved < 0 && errno == EINTR) continue;
-        if (moved <= 0) return copy_by_blocks(output, source, static_cast<int64_t>(position), length);
-        length -= moved;
-    }
-    return kSucceeded;
-#else
-    return copy_by_blocks(output, source, offset, length);
-#endif
+    copy_in_kernel(source.fd, output.state->fd, offset, length);
+    return length > 0 ? copy_by_blocks(output, source, offset, length) : kSucceeded;
 }
 
-// Names the complete file. An unnamed file takes its final name directly
-// when nothing stands there. Otherwise what stands there is judged first; a
-// file is then replaced by a rename from a temporary name, carrying what the
-// old file carried.
+// Names the complete file: links it in place where nothing stands at its
+// name, or else replaces what stands there by a rename.
 Status safe_output_commit(SafeOutput& output) {
-    if (output.state->fd < 0) return discarded(output, failed(Failure::naming, EBADF));
-    bool in_place = false;
-    struct stat found {};
-    Existing existing = Existing::nothing;
-    bool looked = false;
-    if (output.state->anonymous && g_last_replaced) {
-        existing = examine_existing(output.state->directory_fd, output.state->final_name, found);
-        looked = true;
-    }
-    if (output.state->anonymous && existing == Existing::nothing) {
-        if (link_anonymous(output.state->fd, output.state->directory_fd, output.state->final_name) == 0)
-            in_place = true;
-        else if (errno != EEXIST)
-            return discarded(output, last_failure(Failure::naming));
-        else
-            looked = false;  // something came since the look
-    }
-    if (!in_place && !looked) existing = examine_existing(output.state->directory_fd, output.state->final_name, found);
-    g_last_replaced = !in_place;
-    switch (existing) {
-        case Existing::cannot_replace: return discarded(output, failed(Failure::cannot_replace, EISDIR));
-        case Existing::regular_file: {
-            // An old copy someone other than the source's owner owns is
-            // replaced by the new copy as it was made, limited to its source.
-            if (output.state->source_owner >= 0 && output.state->source_owner != static_cast<int64_t>(found.st_uid)) break;
-            const Status carried = carry_protection(output, found);
-            if (!carried) return discarded(output, carried);
-            break;
-        }
-        case Existing::nothing:
-        case Existing::replaceable: break;
-    }
-    if (!in_place && output.state->anonymous) {
-        const Status named = name_temporarily(output);
-        if (!named) return discarded(output, named);
-    }
-    // From here to the rename a kill leaves the complete file under its
-    // temporary name: only the close stands between.
-    const int closed = close(output.state->fd);
-    output.state->fd = -1;
-    if (closed != 0) {
-        const Status status = last_failure(Failure::writing);
-        // Nothing stood at the final name before, so taking it back away
-        // loses nothing.
-        if (in_place) unlinkat(output.state->directory_fd, output.state->final_name.c_str(), 0);
-        return discarded(output, status);
-    }
-    if (!in_place) {
-        if (renameat(output.state->directory_fd, output.state->temp_name.c_str(), output.state->directory_fd,
-                     output.state->final_name.c_str()) != 0) {
-            // A directory that appeared at the name since it was judged, or
-            // a folder that lets the user add files but not remove another
-            // user's (sticky).
-            const bool blocked = errno == EISDIR || errno == EBUSY || errno == EPERM || errno == EACCES;
-            return discarded(output, last_failure(blocked ? Failure::cannot_replace : Failure::naming));
-        }
-        output.state->temp_name.clear();
-        disarm_pending();
-    }
-    output.state->anonymous = false;
-    safe_output_discard(output);
-    return kSucceeded;
+    SafeOutputState& state = *output.state;
+    if (state.fd < 0) return discarded(output, failed(Failure::naming, EBADF));
+    const Status status = commit_steps(state);
+    keep_folder_ways(state.ways);
+    state.unnamed = false;
+    return discarded(output, status);
 }
 
 void safe_output_discard(SafeOutput& output) {
-    close_quietly(output.state->fd);
-    output.state->anonymous = false;
-    output.state->made_known = false;
-    if (output.state->directory_fd >= 0 && !output.state->temp_name.empty()) {
-        unlinkat(output.state->directory_fd, output.state->temp_name.c_str(), 0);
+    SafeOutputState& state = *output.state;
+    close_quietly(state.fd);
+    state.unnamed = false;
+    state.made_known = false;
+    if (state.directory_fd >= 0 && !state.temp_name.empty()) {
+        unlinkat(state.directory_fd, state.temp_name.c_str(), 0);
         disarm_pending();
     }
-    output.state->temp_name.clear();
-    if (output.state->owns_directory) close_quietly(output.state->directory_fd);
-    output.state->directory_fd = -1;
-    output.state->owns_directory = false;
+    state.temp_name.clear();
+    if (state.owns_directory) close_quietly(state.directory_fd);
+    state.directory_fd = -1;
+    state.owns_directory = false;
 }

@@ -1,26 +1,61 @@
 #pragma once
 
-// What the POSIX safe output keeps of one file being written
-// (safe_output.h); only the safe output's own files include this.
+// What the POSIX safe output keeps of one file being written, and what the
+// system adds to the portable way of writing it: Linux's unnamed files and
+// in-kernel copy (safe_output-linux.cc), or their stand-ins on other POSIX
+// systems (safe_output_elsewhere-posix.cc). Only the safe output's own files
+// include this.
+
+#include <sys/types.h>
 
 #include <cstdint>
 #include <string>
 
 #include "common/safe_output.h"
 
+// What one folder has shown the safe output, learnt at its first file there
+// and kept by the safe output (safe_output-posix.cc), never by the caller's
+// directory handle: each only spares a call that would fail, or asks the
+// file what it got. Never a guess at what a file gets.
+struct FolderWays {
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool default_acl = false;        // new files there may take an ACL from it
+    bool unnamed_refused = false;    // its file system makes no unnamed files
+    bool link_through_proc = false;  // a descriptor is named only through /proc
+    bool last_replaced = false;      // the last file committed there replaced one
+};
+
 struct SafeOutputState {
     int fd = -1;
     int directory_fd = -1;        // the directory the file goes into
     bool owns_directory = false;  // false when it is the caller's handle's
-    bool anonymous = false;       // an unnamed file, until it is linked
+    bool unnamed = false;         // an unnamed file, until it is linked
     std::string temp_name;        // within directory_fd; empty while unnamed
     std::string final_name;
     const char* temp_prefix = "";
-    // What the new file is known to have without asking: its group and
-    // permission bits, and no ACL from the folder's default ACL.
+    FolderWays ways;
+    // What the new file got, its group and permission bits, read back from
+    // the file itself once needed (an ACL from the folder taken off first).
     bool made_known = false;
     unsigned made_group = 0;
     unsigned made_mode = 0;
     // A copy's source's owner, -1 for any other file: see safe_output_open_copy.
     int64_t source_owner = -1;
 };
+
+// Whether new files in the folder `directory_fd` may take an ACL from it.
+bool folder_gives_acl(int directory_fd);
+
+// A new unnamed file in the folder, or -1 where the system or the folder's
+// file system has none (then noted in `ways`) or /proc is missing.
+int open_unnamed(FolderWays& ways, int directory_fd, mode_t mode);
+
+// Gives the unnamed file `fd` the name `name`: 0, or -1 with errno (EEXIST
+// when something stands there, link or not, which is never followed).
+int link_unnamed(FolderWays& ways, int fd, int directory_fd, const std::string& name);
+
+// Copies what the kernel copies itself of `length` bytes of `source_fd` at
+// `offset` to the end of `fd`, moving both on by what it copied; whatever is
+// left (none where the system has no such copy) is for the block copy.
+void copy_in_kernel(int source_fd, int fd, int64_t& offset, int64_t& length);
