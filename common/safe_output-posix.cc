@@ -110,7 +110,7 @@ void keep_folder_ways(const FolderWays& shown) {
 // name, or -1 with errno.
 int create_named_temporary(int directory_fd, const char* temp_prefix, mode_t permissions, std::string& name) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        name = temporary_name(temp_prefix);
+        name = temporary_name_hook != nullptr ? temporary_name_hook(temp_prefix) : temporary_name(temp_prefix);
         arm_pending(directory_fd, name);
         const int fd = openat(directory_fd, name.c_str(),
                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, permissions);
@@ -269,6 +269,7 @@ Status commit_steps(SafeOutputState& output) {
     if (output.unnamed && !output.ways.last_replaced && link_in_place(output, status)) return status;
     OldFile old;
     Existing existing = open_existing(output.directory_fd, output.final_name, old);
+    if (safe_output_replace_hook != nullptr) safe_output_replace_hook(output.final_name);
     if (existing == Existing::nothing && output.unnamed) {
         if (link_in_place(output, status)) return status;
         existing = open_existing(output.directory_fd, output.final_name, old);  // one came since the look

@@ -11,6 +11,18 @@
 // would otherwise write an unnamed file (safe_output-posix.cc).
 void safe_output_use_named_temporaries(bool named);
 
+// Called by the POSIX safe output with the final name once it has opened
+// what stands there and before it reads what that carries, so that a test
+// can swap the file at the name in that moment (safe_output-posix.cc).
+using ReplaceHook = void (*)(const std::string& final_name);
+inline ReplaceHook safe_output_replace_hook = nullptr;
+
+// Where set, gives the POSIX safe output the name of its next named
+// temporary instead of a random one, so that a test can plant a file under
+// that name first (safe_output-posix.cc).
+using TemporaryNameHook = std::string (*)(const char* prefix);
+inline TemporaryNameHook temporary_name_hook = nullptr;
+
 struct DirectoryHandle;
 // Whether the safe output now creates temporaries on the volume of
 // `directory` unmarked and marks them just after: on Windows, once that

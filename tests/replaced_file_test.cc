@@ -11,13 +11,17 @@
 #include <string>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <array>
+#include <cstdlib>
 #include <initializer_list>
 
+#include "common/safe_output.h"
+#include "common/test_hooks.h"
 #include "pak_writer.h"
 #include "test_support.h"
 
@@ -85,6 +89,21 @@ bool others_can_reach(const std::string& path) {
         if (folder == folder.root_path()) return true;
     }
 }
+
+// A file system image made and mounted at `point` by `command` (as root),
+// unmounted by `unmount` when the scene ends; `mounted` false where this
+// machine cannot mount it (no loop devices, no FUSE, no tools).
+struct MountedImage {
+    MountedImage(const std::string& command, std::string unmount_command)
+        : mounted(std::system((command + " >/dev/null 2>&1").c_str()) == 0), unmount(std::move(unmount_command)) {}
+    ~MountedImage() {
+        if (mounted) std::system((unmount + " >/dev/null 2>&1").c_str());
+    }
+    MountedImage(const MountedImage&) = delete;
+    MountedImage& operator=(const MountedImage&) = delete;
+    bool mounted;
+    std::string unmount;
+};
 
 }  // namespace
 
@@ -236,6 +255,123 @@ TEST(ReplacedFile, AnotherUsersFilesGiveTheRunnerNoMore) {
     EXPECT_EQ(owner_and_mode(tree + "/setgid/_o_w.txt"), "65534:4321 0600");
     EXPECT_EQ(temporaries(list_names(tree)), std::vector<std::string>{});
     EXPECT_EQ(temporaries(list_names(tree + "/sticky")), std::vector<std::string>{});
+}
+
+namespace {
+
+// The race of a user who may write in the folder: the old copy swapped,
+// just after the safe output opened it, for the user's own file, which
+// grants him the copy (renameat2 RENAME_EXCHANGE).
+std::string g_swap_folder;
+
+void swap_old_copy_for_planted(const std::string& final_name) {
+    const std::string planted = g_swap_folder + "/planted";
+    const std::string old = g_swap_folder + "/" + final_name;
+    renameat2(AT_FDCWD, old.c_str(), AT_FDCWD, planted.c_str(), RENAME_EXCHANGE);
+}
+
+// One copy of `source` made in `folder` as the scrambler makes it.
+bool copy_in_process(const std::string& folder, const std::string& source_path, const std::string& name) {
+    DirectoryHandle directory;
+    InputFile source;
+    SafeOutput output;
+    return open_directory(directory, folder) && open_input_file(source, source_path) &&
+           safe_output_open_copy(output, directory, name, "_o_", source) && safe_output_write(output, "x", 1) &&
+           safe_output_commit(output);
+}
+
+}  // namespace
+
+// Root copies a file whose ACL denies its group what the mode's group bits
+// (the ACL's mask) seem to allow: the copy carries that ACL, so group 50
+// reads neither. Copied again while the tree's user swaps the old copy for
+// his own file granting him access, the copy carries what the file root
+// opened carried, not the planted file's ACL.
+TEST(ReplacedFile, ACopyCarriesItsSourcesAclAndTheOldCopyIsReadOnce) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to give files other owners";
+    const ScratchDir scratch;
+    const std::string source = scratch.path("s.txt");
+    ASSERT_TRUE(write_file(source, "secret"));
+    ASSERT_EQ(chown(source.c_str(), 0, 50), 0);
+    const std::string denying = acl_bytes({{kUserObj, 6, kNoId}, {kUser, 4, 1234}, {kGroupObj, 0, kNoId},
+                                           {kMask, 4, kNoId}, {kOther, 0, kNoId}});
+    if (!set_attribute(source, "system.posix_acl_access", denying)) GTEST_SKIP() << "no ACLs on " << scratch.root;
+    ASSERT_EQ(mode_of(source), 0640u);
+
+    ASSERT_TRUE(copy_in_process(scratch.root, source, "_o_s.txt"));
+    EXPECT_EQ(owner_and_mode(scratch.path("_o_s.txt")), "0:50 0640");
+    EXPECT_EQ(attribute(scratch.path("_o_s.txt"), "system.posix_acl_access"), denying);
+
+    const std::string planted = scratch.path("planted");
+    ASSERT_TRUE(write_file(planted, "mine"));
+    ASSERT_EQ(chown(planted.c_str(), kUnprivilegedId, kUnprivilegedId), 0);
+    const std::string granting = acl_bytes({{kUserObj, 6, kNoId}, {kUser, 6, kUnprivilegedId},
+                                            {kGroupObj, 4, kNoId}, {kMask, 6, kNoId}, {kOther, 4, kNoId}});
+    ASSERT_TRUE(set_attribute(planted, "system.posix_acl_access", granting));
+    g_swap_folder = scratch.root;
+    safe_output_replace_hook = swap_old_copy_for_planted;
+    const bool copied = copy_in_process(scratch.root, source, "_o_s.txt");
+    safe_output_replace_hook = nullptr;
+    EXPECT_TRUE(copied);
+    EXPECT_EQ(owner_and_mode(scratch.path("_o_s.txt")), "0:50 0640");
+    EXPECT_EQ(attribute(scratch.path("_o_s.txt"), "system.posix_acl_access"), denying);
+}
+
+// On a grpid mount a folder gives new files its group, setgid bit or not:
+// copies and replaced files keep their source's or old file's group all
+// the same, since the group is read back from the file.
+TEST(ReplacedFile, AFolderThatDecidesTheGroupIsAskedAfterward) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a file system";
+    const ScratchDir scratch;
+    const std::string image = scratch.path("ext4.img");
+    const std::string point = scratch.path("m");
+    ASSERT_TRUE(make_dir(point));
+    const MountedImage mount("truncate -s 8M " + image + " && mkfs.ext4 -q " + image + " && mount -o loop,grpid " +
+                                 image + " " + point,
+                             "umount " + point);
+    if (!mount.mounted) GTEST_SKIP() << "cannot mount an ext4 image with grpid (loop devices, mkfs.ext4)";
+    ASSERT_EQ(chown(point.c_str(), 0, 50), 0);
+    ASSERT_TRUE(make_dir(point + "/tree") && make_dir(point + "/game"));
+    for (const char* file : {"tree/a.txt", "tree/b.txt", "tree/_o_b.txt", "game/x.dat"}) {
+        ASSERT_TRUE(write_file(point + "/" + file, "old"));
+        ASSERT_EQ(chown((point + "/" + file).c_str(), 0, 0), 0);
+        ASSERT_EQ(chmod((point + "/" + file).c_str(), 0640), 0);
+    }
+    ASSERT_TRUE(write_file(point + "/game.pak", make_pak({{"x.dat", "new"}})));
+
+    EXPECT_EQ(run_program(SCRAMBLER_PATH, {point + "/tree"}, "\n\n").exit_status, 0);
+    EXPECT_EQ(run_program(UNPACKER_PATH, {point + "/game.pak"}, "\n").exit_status, 0);
+    for (const char* file : {"tree/_o_a.txt", "tree/_o_b.txt", "game/x.dat"})
+        EXPECT_EQ(owner_and_mode(point + "/" + file), "0:0 0640") << file;
+    EXPECT_EQ(read_file(point + "/game/x.dat"), "new");
+}
+
+// FAT through FUSE keeps no permission bits (every file 0700, chmod ENOSYS)
+// and no attributes (ENOTSUP): a second run over the first's output
+// replaces every file as the first made it.
+TEST(ReplacedFile, AFileSystemWithoutPermissionBitsLosesNothing) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a file system";
+    const ScratchDir scratch;
+    const std::string image = scratch.path("fat.img");
+    const std::string point = scratch.path("m");
+    ASSERT_TRUE(make_dir(point));
+    const MountedImage mount("truncate -s 8M " + image + " && mkfs.vfat " + image + " && fusefat -o rw+ " + image +
+                                 " " + point,
+                             "fusermount -u " + point);
+    if (!mount.mounted) GTEST_SKIP() << "cannot mount a FAT image through FUSE (fusefat, mkfs.vfat, /dev/fuse)";
+    ASSERT_TRUE(make_dir(point + "/tree"));
+    ASSERT_TRUE(write_file(point + "/tree/a.txt", "text"));
+    ASSERT_TRUE(write_file(point + "/game.pak", make_pak({{"x.dat", "new"}, {"y.dat", "more"}})));
+
+    for (int run = 1; run <= 2; ++run) {
+        const ProcessResult scrambled_run = run_program(SCRAMBLER_PATH, {point + "/tree"}, "\n\n");
+        EXPECT_EQ(scrambled_run.output, "press enter to start...a.txt ...done.\nsuccessful.\n" + kPress) << run;
+        const ProcessResult unpacked_run = run_program(UNPACKER_PATH, {point + "/game.pak"}, "\n");
+        EXPECT_EQ(unpacked_run.exit_status, 0) << run << unpacked_run.output;
+    }
+    EXPECT_EQ(read_file(point + "/tree/_o_a.txt"), scrambled("text"));
+    EXPECT_EQ(read_file(point + "/game/y.dat"), "more");
+    EXPECT_EQ(temporaries(list_names(point + "/game")), std::vector<std::string>{});
 }
 
 #endif
