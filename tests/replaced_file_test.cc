@@ -214,9 +214,11 @@ TEST(ReplacedFile, RootKeepsTheOwnerAndAclButNoPrivilege) {
 
 // An ordinary user over another user's files: a replaced copy is the
 // runner's, without setuid, its group (which the runner may not take) given
-// no more than others; a copy whose attributes the runner cannot read, and
-// one in a sticky folder, are not replaced; a new copy in a setgid folder
-// of a group the runner is not in gives that group nothing.
+// no more than others, even where the old copy's ACL set the group's bits
+// again; a copy whose attributes the runner cannot read, and one in a
+// sticky folder, are not replaced (the unpacker says it could not open
+// it); a new copy in a setgid folder gives that folder's group nothing, and
+// takes its source's group where the runner may set it.
 TEST(ReplacedFile, AnotherUsersFilesGiveTheRunnerNoMore) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to make files of several users";
     const ScratchDir scratch;
@@ -225,36 +227,50 @@ TEST(ReplacedFile, AnotherUsersFilesGiveTheRunnerNoMore) {
     std::string unpacker;
     ASSERT_TRUE(place_programs(scratch, scrambler, unpacker));
     const std::string tree = scratch.path("tree");
-    for (const char* folder : {"tree", "tree/setgid", "tree/sticky"}) ASSERT_TRUE(make_dir(scratch.path(folder)));
-    for (const char* source : {"tree/x.txt", "tree/y.txt", "tree/setgid/w.txt", "tree/sticky/z.txt"})
+    for (const char* folder : {"tree", "tree/setgid", "tree/sticky", "game"}) ASSERT_TRUE(make_dir(scratch.path(folder)));
+    for (const char* source : {"tree/x.txt", "tree/y.txt", "tree/u.txt", "tree/setgid/v.txt", "tree/setgid/w.txt",
+                               "tree/sticky/z.txt"})
         ASSERT_TRUE(write_file(scratch.path(source), "new"));
-    for (const char* copy : {"tree/_o_x.txt", "tree/_o_y.txt", "tree/sticky/_o_z.txt"})
+    for (const char* copy : {"tree/_o_x.txt", "tree/_o_y.txt", "tree/_o_u.txt", "tree/sticky/_o_z.txt", "game/x.dat"})
         ASSERT_TRUE(write_file(scratch.path(copy), "old"));
-    if (!set_attribute(tree + "/_o_y.txt", "user.note", "unreadable"))
-        GTEST_SKIP() << "no user attributes on " << scratch.root;
+    ASSERT_TRUE(write_file(scratch.path("game.pak"), make_pak({{"x.dat", "new"}})));
+    const std::string reading = acl_bytes({{kUserObj, 6, kNoId}, {kUser, 4, 1}, {kGroupObj, 4, kNoId},
+                                           {kMask, 4, kNoId}, {kOther, 0, kNoId}});
+    if (!set_attribute(tree + "/_o_y.txt", "user.note", "unreadable") ||
+        !set_attribute(tree + "/_o_u.txt", "system.posix_acl_access", reading))
+        GTEST_SKIP() << "no user attributes or ACLs on " << scratch.root;
     give_to_unprivileged_user(scratch.root);
     constexpr unsigned kOtherUser = 4321;
-    for (const char* path : {"tree/_o_x.txt", "tree/sticky", "tree/sticky/_o_z.txt", "tree/setgid"})
+    for (const char* path : {"tree/_o_x.txt", "tree/sticky", "tree/sticky/_o_z.txt", "tree/setgid", "game", "game/x.dat"})
         ASSERT_EQ(chown(scratch.path(path).c_str(), kOtherUser, kOtherUser), 0);
     ASSERT_EQ(chown(scratch.path("tree/setgid/w.txt").c_str(), kUnprivilegedId, kOtherUser + 1), 0);
+    ASSERT_EQ(chown(scratch.path("tree/_o_u.txt").c_str(), kUnprivilegedId, kOtherUser), 0);
     const std::pair<const char*, mode_t> modes[] = {
-        {"tree", 0777},         {"tree/setgid", 02777},          {"tree/sticky", 01777}, {"tree/_o_x.txt", 04772},
-        {"tree/_o_y.txt", 0200}, {"tree/sticky/_o_z.txt", 0666}, {"tree/setgid/w.txt", 0640}};
+        {"tree", 0777},          {"tree/setgid", 02777},         {"tree/sticky", 01777},     {"tree/_o_x.txt", 04772},
+        {"tree/_o_y.txt", 0200}, {"tree/sticky/_o_z.txt", 0666}, {"tree/setgid/w.txt", 0640}, {"tree/setgid/v.txt", 0640},
+        {"game", 01777},         {"game/x.dat", 0666}};
     for (const auto& [path, mode] : modes) ASSERT_EQ(chmod(scratch.path(path).c_str(), mode), 0) << path;
 
     const ProcessResult run = run_program_unprivileged(scrambler, {tree}, "\n\n");
-    EXPECT_EQ(run.output, "press enter to start...x.txt ...done.\ny.txt ...error.\nw.txt ...done.\n"
-                          "z.txt ...error.\nsuccessful.\npress enter key.\n");
+    EXPECT_EQ(run.output, "press enter to start...u.txt ...done.\nx.txt ...done.\ny.txt ...error.\n"
+                          "v.txt ...done.\nw.txt ...done.\nz.txt ...error.\nsuccessful.\npress enter key.\n");
     EXPECT_EQ(read_file(tree + "/_o_x.txt"), scrambled("new"));
     // Another user's old copy hands on nothing: the new one is the runner's,
     // as open as its source and no more.
     EXPECT_EQ(owner_and_mode(tree + "/_o_x.txt"), "65534:65534 0644");
     EXPECT_EQ(owner_and_mode(tree + "/_o_y.txt"), "65534:65534 0200");
     EXPECT_EQ(attribute(tree + "/_o_y.txt", "user.note"), "unreadable");
+    EXPECT_EQ(owner_and_mode(tree + "/_o_u.txt"), "65534:65534 0600");
     EXPECT_EQ(read_file(tree + "/sticky/_o_z.txt"), "old");
+    EXPECT_EQ(owner_and_mode(tree + "/setgid/_o_v.txt"), "65534:65534 0640");
     EXPECT_EQ(owner_and_mode(tree + "/setgid/_o_w.txt"), "65534:4321 0600");
     EXPECT_EQ(temporaries(list_names(tree)), std::vector<std::string>{});
     EXPECT_EQ(temporaries(list_names(tree + "/sticky")), std::vector<std::string>{});
+
+    const ProcessResult unpacked_run = run_program_unprivileged(unpacker, {scratch.path("game.pak")}, "\n");
+    EXPECT_NE(unpacked_run.output.find(": x.dat ...\nfile open error.\n"), std::string::npos) << unpacked_run.output;
+    EXPECT_EQ(read_file(scratch.path("game/x.dat")), "old");
+    EXPECT_EQ(list_names(scratch.path("game")), std::vector<std::string>{"x.dat"});
 }
 
 namespace {
