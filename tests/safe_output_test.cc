@@ -14,7 +14,10 @@
 #ifdef _WIN32
 #include "common/safe_output_state-win32.h"
 #else
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include "common/test_hooks.h"
 #endif
 
 namespace {
@@ -108,6 +111,56 @@ TEST(SafeOutput, NeverWritesThroughLinks) {
     DirectoryHandle child;
     ASSERT_TRUE(open_directory(top, dir.root));
     EXPECT_FALSE(open_subdirectory(child, top, "linkdir"));
+}
+#endif
+
+#ifndef _WIN32
+// A name that would lead out of the directory, or that is no file's name,
+// is refused before anything is made, wherever it would lead.
+TEST(SafeOutput, RefusesNamesThatLeaveTheDirectory) {
+    ScratchDir dir;
+    ASSERT_TRUE(make_dir(dir.path("inner")));
+    DirectoryHandle inner;
+    ASSERT_TRUE(open_directory(inner, dir.path("inner")));
+    for (const std::string& name : {std::string("../escaped.txt"), std::string("x/../../escaped.txt"),
+                                    std::string("./escaped.txt"), std::string("."), std::string(".."),
+                                    dir.path("escaped.txt")}) {
+        SafeOutput output;
+        EXPECT_EQ(safe_output_open(output, inner, name, ".part").failure, Failure::name_refused) << name;
+    }
+    EXPECT_EQ(list_names(dir.root), std::vector<std::string>{"inner"});
+    EXPECT_EQ(list_names(dir.path("inner")), std::vector<std::string>{});
+}
+
+namespace {
+
+std::string planted_first(const char*) {
+    static int calls = 0;
+    return calls++ == 0 ? "planted" : "fresh" + std::to_string(calls);
+}
+
+}  // namespace
+
+// A named temporary is made only under a name nothing stands at: a file
+// planted under the name the safe output picks is neither written nor moved
+// to the final name. A new file gets the bits asked for, less the umask.
+TEST(SafeOutput, ANamedTemporaryIsAlwaysANewFile) {
+    ScratchDir dir;
+    ASSERT_TRUE(write_file(dir.path("planted"), "planted by another"));
+    safe_output_use_named_temporaries(true);
+    temporary_name_hook = planted_first;
+    const mode_t before = umask(027);
+    const bool written = write_safely(dir.root, "out", "new");
+    umask(before);
+    temporary_name_hook = nullptr;
+    safe_output_use_named_temporaries(false);
+    EXPECT_TRUE(written);
+    EXPECT_EQ(read_file(dir.path("planted")), "planted by another");
+    EXPECT_EQ(read_file(dir.path("out")), "new");
+    struct stat made;
+    ASSERT_EQ(stat(dir.path("out").c_str(), &made), 0);
+    EXPECT_EQ(made.st_mode & 0777, 0640u);
+    EXPECT_EQ(list_names(dir.root), (std::vector<std::string>{"out", "planted"}));
 }
 #endif
 
