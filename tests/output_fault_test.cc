@@ -15,6 +15,7 @@
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cstddef>
@@ -26,7 +27,7 @@
 
 namespace {
 
-enum class Scene { stdout_full, stdout_closed, writes_take_nothing };
+enum class Scene { stdout_full, stdout_closed, writes_take_nothing, listing_refused };
 
 // Runs `program` on `argument` with no input, standard output as `scene`
 // wants it (into `transcript` unless full or closed), and returns its exit
@@ -43,6 +44,20 @@ int run_in_scene(const std::string& program, const std::string& argument, Scene 
             const int out = scene == Scene::stdout_full ? open("/dev/full", O_WRONLY)
                                                         : open(transcript.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             dup2(out, 1);
+        }
+        if (scene == Scene::listing_refused) {
+            // A sandbox that lets no listing of attributes through.
+            sock_filter refusing[] = {
+                BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+                BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_flistxattr, 2, 0),
+                BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_listxattr, 1, 0),
+                BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_llistxattr, 0, 1),
+                BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM),
+                BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+            };
+            const sock_fprog filter{static_cast<unsigned short>(std::size(refusing)), refusing};
+            if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter) != 0)
+                _exit(100);
         }
         if (scene == Scene::writes_take_nothing) {
             // Every write() to a descriptor past the standard streams returns
@@ -99,6 +114,32 @@ TEST(OutputFault, AWriteThatTakesNothingIsAnError) {
     EXPECT_EQ(read_file(scratch.path("out")),
               "press enter to start...a.txt ...error.\nsuccessful.\n" + kPress);
     EXPECT_EQ(list_names(scratch.path("tree")), std::vector<std::string>{"a.txt"});
+}
+
+// In a sandbox that refuses to list a file's attributes (EPERM), an old
+// copy is still replaced, its ACL asked for by name and kept.
+TEST(OutputFault, ARefusedListingOfAttributesStillReplacesAndKeepsTheAcl) {
+    const ScratchDir scratch;
+    ASSERT_TRUE(make_dir(scratch.path("tree")));
+    ASSERT_TRUE(write_file(scratch.path("tree/a.txt"), "text"));
+    ASSERT_TRUE(write_file(scratch.path("tree/_o_a.txt"), "old"));
+    // Owner rw, user 1 and the group r, others nothing, as the kernel
+    // stores an ACL: a version, then tag, permissions and id per entry.
+    const char acl[] = "\x02\0\0\0" "\x01\0\x06\0\xff\xff\xff\xff" "\x02\0\x04\0\x01\0\0\0"
+                       "\x04\0\x04\0\xff\xff\xff\xff" "\x10\0\x04\0\xff\xff\xff\xff"
+                       "\x20\0\0\0\xff\xff\xff\xff";
+    const std::string bytes(acl, sizeof acl - 1);
+    const std::string copy = scratch.path("tree/_o_a.txt");
+    if (setxattr(copy.c_str(), "system.posix_acl_access", bytes.data(), bytes.size(), 0) != 0)
+        GTEST_SKIP() << "no ACLs on " << scratch.root;
+
+    EXPECT_EQ(run_in_scene(SCRAMBLER_PATH, scratch.path("tree"), Scene::listing_refused, scratch.path("out")), 0);
+
+    EXPECT_EQ(read_file(scratch.path("out")), "press enter to start...a.txt ...done.\nsuccessful.\n" + kPress);
+    EXPECT_EQ(read_file(copy), scrambled("text"));
+    char kept[64];
+    const ssize_t got = getxattr(copy.c_str(), "system.posix_acl_access", kept, sizeof kept);
+    EXPECT_EQ(got > 0 ? std::string(kept, static_cast<size_t>(got)) : "none", bytes);
 }
 
 namespace {
