@@ -21,9 +21,14 @@
 // it, and never a privilege: its permission bits less setuid, setgid and
 // sticky, its owner and group where the process may set them (else the
 // runner's, with the group given no more than others have), its ACL and
-// its users' extended attributes; where its ACL cannot be carried over, it
-// is not replaced (Failure::cannot_replace). Nor is a file in a folder
-// that lets the user add files but not remove others' (sticky).
+// its users' extended attributes, all read through the old file opened
+// once; where its ACL cannot be carried over, it is not replaced
+// (Failure::cannot_replace). Nor is a file in a folder that lets the user
+// add files but not remove others' (sticky). ACLs and extended attributes
+// are Linux's only: on other POSIX systems a replaced file keeps its bits,
+// owner and group and loses any ACL or attributes, and a copy gets no ACL.
+// A name is always below the directory: an absolute one, or one with a
+// "." or ".." component, is refused.
 //
 // The calling sequence, one file at a time:
 //     SafeOutput output;
@@ -37,9 +42,11 @@
 // each call returns, one line per platform (POSIX, Windows):
 //   open      POSIX    Failure::directory      the directory is not open, or a subdirectory
 //                                              on the way is missing or a link
-//   open      POSIX    Failure::name_refused   the name is empty or ends in a separator
+//   open      POSIX    Failure::name_refused   the name is empty, absolute, holds a "." or
+//                                              ".." component, or ends in a separator
 //   open      POSIX    Failure::creating       the temporary could not be made, or not
-//                                              narrowed to a copy's source
+//                                              narrowed to a copy's source (its ACL, group
+//                                              or bits)
 //   open      Windows  Failure::directory      the directory is not open, or a subdirectory
 //                                              on the way is missing or a link
 //   open      Windows  Failure::name_refused   the name is empty, ends in a separator, or
@@ -99,8 +106,9 @@ Status safe_output_open(SafeOutput& output, const DirectoryHandle& directory, co
 
 // As safe_output_open, for a copy of `source` that is never more open than
 // it: a new file gets at most the source's permission bits, the source's
-// group where the process may set it (in a setgid folder too), and no ACL
-// inherited from the folder; on Windows the source's DACL instead of the
+// ACL (Linux), the source's group where the process may set it (read back
+// from the file, wherever the folder decides it), and no ACL inherited
+// from the folder; on Windows the source's DACL instead of the
 // folder's inherited protection. An old copy at the name is replaced as
 // safe_output.h says only where it has the source's owner; one that someone
 // else owns (planted beside a private file, say) is replaced by a new copy,
