@@ -139,7 +139,3 @@ bool may_write_through(int fd, const struct stat& info) {
     const std::string own = "/proc/self/fd/" + std::to_string(fd);
     return faccessat(AT_FDCWD, own.c_str(), W_OK, AT_EACCESS) == 0;
 }
-
-bool folder_gives_acl(int directory_fd) {
-    return fgetxattr(directory_fd, "system.posix_acl_default", nullptr, 0) >= 0 || !keeps_none(errno);
-}

@@ -34,15 +34,18 @@ bool change_mode(int fd, mode_t mode) {
 // What the new file got, asked of the file itself: where the folder decides
 // a new file's group (setgid, a grpid mount, NFS) or its bits (a default
 // ACL), nothing else tells.
-bool learn_new_file(SafeOutputState& output) {
-    if (output.made_known) return true;
-    if (output.ways.default_acl && !drop_inherited_acl(output.fd)) return false;
+bool read_back(SafeOutputState& output) {
     struct stat made;
     if (fstat(output.fd, &made) != 0) return false;
     output.made_known = true;
     output.made_group = static_cast<unsigned>(made.st_gid);
     output.made_mode = static_cast<unsigned>(made.st_mode & 07777);
     return true;
+}
+
+// The new file as made, less an ACL it took from its folder.
+bool learn_new_file(SafeOutputState& output) {
+    return output.made_known || (drop_inherited_acl(output.fd) && read_back(output));
 }
 
 // Gives the new file the old file's owner and group where the process may:
@@ -96,8 +99,7 @@ Status limit_to_source(SafeOutputState& output, const InputFile& source) {
     mode_t group_bits = 070;
     if (!carry_source_acl(source.fd, output.fd, acl_carried, group_bits)) return last_failure(Failure::creating);
     // The ACL set the bits, its mask as the group's: asked again.
-    if (acl_carried) output.made_known = false;
-    if (!learn_new_file(output)) return last_failure(Failure::creating);
+    if (acl_carried && !read_back(output)) return last_failure(Failure::creating);
     mode_t wanted = (output.made_mode & ~mode_t{070}) | (output.made_mode & group_bits);
     const bool group_kept = source.group < 0 || static_cast<int64_t>(output.made_group) == source.group ||
                             fchown(output.fd, static_cast<uid_t>(-1), static_cast<gid_t>(source.group)) == 0;

@@ -87,22 +87,19 @@ void catch_unless_ignored(int signal_number, const struct sigaction& cleanup) {
 FolderWays g_folders[8];
 size_t g_next_folder = 0;
 
-// What the folder `directory_fd` has shown before, or what it shows now for
-// a folder not seen yet.
+// What the folder open as `directory_fd` has shown before, or nothing yet.
 FolderWays folder_ways(int directory_fd) {
-    struct stat folder;
-    if (fstat(directory_fd, &folder) != 0) return FolderWays{0, 0, folder_gives_acl(directory_fd)};
     for (const FolderWays& ways : g_folders)
-        if (ways.inode == folder.st_ino && ways.device == folder.st_dev && ways.inode != 0) return ways;
+        if (ways.directory_fd == directory_fd) return ways;
     FolderWays& fresh = g_folders[g_next_folder++ % std::size(g_folders)];
-    fresh = FolderWays{folder.st_dev, folder.st_ino, folder_gives_acl(directory_fd)};
+    fresh = FolderWays{directory_fd};
     return fresh;
 }
 
 // Keeps what one file showed of its folder for the next file there.
 void keep_folder_ways(const FolderWays& shown) {
     for (FolderWays& ways : g_folders)
-        if (ways.inode == shown.inode && ways.device == shown.device && ways.inode != 0) ways = shown;
+        if (ways.directory_fd == shown.directory_fd) ways = shown;
 }
 
 // Creates a new temporary under a fresh name, exclusively: a name that is

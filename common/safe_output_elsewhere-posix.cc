@@ -23,8 +23,6 @@ int link_unnamed(FolderWays&, int, int, const std::string&) {
 
 void copy_in_kernel(int, int, int64_t&, int64_t&) {}
 
-bool folder_gives_acl(int) { return false; }
-
 bool read_carried_attributes(int, std::vector<CarriedAttribute>&) { return true; }
 
 bool set_carried_attribute(int, const CarriedAttribute&) {

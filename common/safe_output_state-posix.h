@@ -15,12 +15,11 @@
 
 // What one folder has shown the safe output, learnt at its first file there
 // and kept by the safe output (safe_output-posix.cc), never by the caller's
-// directory handle: each only spares a call that would fail, or asks the
-// file what it got. Never a guess at what a file gets.
+// directory handle. Each only spares a call that would fail or a failed
+// try, so one learnt of another folder that had the same descriptor costs
+// a call at most; what a file gets is always asked of the file.
 struct FolderWays {
-    dev_t device = 0;
-    ino_t inode = 0;
-    bool default_acl = false;        // new files there may take an ACL from it
+    int directory_fd = -1;
     bool unnamed_refused = false;    // its file system makes no unnamed files
     bool link_through_proc = false;  // a descriptor is named only through /proc
     bool last_replaced = false;      // the last file committed there replaced one
@@ -36,16 +35,14 @@ struct SafeOutputState {
     const char* temp_prefix = "";
     FolderWays ways;
     // What the new file got, its group and permission bits, read back from
-    // the file itself once needed (an ACL from the folder taken off first).
+    // the file itself once needed (an ACL it took from the folder taken off
+    // first).
     bool made_known = false;
     unsigned made_group = 0;
     unsigned made_mode = 0;
     // A copy's source's owner, -1 for any other file: see safe_output_open_copy.
     int64_t source_owner = -1;
 };
-
-// Whether new files in the folder `directory_fd` may take an ACL from it.
-bool folder_gives_acl(int directory_fd);
 
 // A new unnamed file in the folder, or -1 where the system or the folder's
 // file system has none (then noted in `ways`) or /proc is missing.
