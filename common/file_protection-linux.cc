@@ -26,7 +26,8 @@ bool is_carried_attribute(std::string_view name) {
 }
 
 // Whether `error` says the file system keeps no such attribute at all.
-bool keeps_none(int error) { return error == ENOTSUP || error == EOPNOTSUPP || error == ENODATA; }
+// (ENOTSUP is EOPNOTSUPP on Linux.)
+bool keeps_none(int error) { return error == ENOTSUP || error == ENODATA; }
 
 // Fills `bytes` through `call(buffer, size)`, asking the size first, so that
 // the kernel allocates nothing for the usual file, which has no attributes;
@@ -65,7 +66,7 @@ bool add_attribute(int fd, const char* name, std::vector<CarriedAttribute>& attr
 bool carried_names(int fd, std::vector<std::string>& names) {
     std::vector<char> list;
     if (!read_sized(list, [&](char* buffer, size_t size) { return flistxattr(fd, buffer, size); })) {
-        if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP) return false;
+        if (errno != EPERM && errno != ENOTSUP) return false;
         names = {kAccessAcl, kNfs4Acl};
         return true;
     }

@@ -17,7 +17,6 @@
 #include <unistd.h>
 
 #include <array>
-#include <cstdlib>
 #include <initializer_list>
 
 #include "common/safe_output.h"
@@ -95,9 +94,12 @@ bool others_can_reach(const std::string& path) {
 // machine cannot mount it (no loop devices, no FUSE, no tools).
 struct MountedImage {
     MountedImage(const std::string& command, std::string unmount_command)
-        : mounted(std::system((command + " >/dev/null 2>&1").c_str()) == 0), unmount(std::move(unmount_command)) {}
+        : mounted(run_shell(command)), unmount(std::move(unmount_command)) {}
     ~MountedImage() {
-        if (mounted) std::system((unmount + " >/dev/null 2>&1").c_str());
+        if (mounted) run_shell(unmount);
+    }
+    static bool run_shell(const std::string& command) {
+        return run_program("/bin/sh", {"-c", command + " >/dev/null 2>&1"}, "").exit_status == 0;
     }
     MountedImage(const MountedImage&) = delete;
     MountedImage& operator=(const MountedImage&) = delete;
