@@ -21,6 +21,28 @@ uint32_t range_end(const PakEntry& entry) {
     return static_cast<uint32_t>(entry.offset) + static_cast<uint32_t>(entry.size) - 1u;
 }
 
+// Writes every entry of the judged directory into `output`, one line each,
+// and ends the run: at the first entry that fails, or that reads or judges
+// differently now (the archive may have changed since), as a failure.
+int unpack_entries(Console& console, InputFile& archive, PakDirectory& directory, const DirectoryHandle& output) {
+    ArchiveWindow window;
+    PakEntry entry;
+    std::string path;
+    for (size_t i = 0; i < static_cast<size_t>(directory.count); ++i) {
+        if (read_pak_directory(directory, i, entry) != PakStatus::ok ||
+            judge_entry(entry, archive.size, path) != EntryVerdict::sound)
+            return finish_run(console, kBrokenPak, kUnpackFailed);
+        console_print(console, "%.8X - %.8X: ", static_cast<uint32_t>(entry.offset), range_end(entry));
+        console_print_stored_name(console, entry.name);
+        console_print(console, " ...");
+        show_before_work(console, entry.size);
+        const Status written = extract_entry(archive, window, entry, path, output);
+        if (!written) return finish_run(console, failure_text(written), kUnpackFailed);
+        console_print(console, "%s", kEntryDone);
+    }
+    return finish_run(console, kSuccessful, kUnpackSucceeded);
+}
+
 }  // namespace
 
 int run_unpacker(int argc, char** argv, Console& console) {
@@ -60,22 +82,5 @@ int run_unpacker(int argc, char** argv, Console& console) {
     // With no entries to fail on it, a directory that could not be made
     // must still end the run as an error rather than as a success.
     if (!opened && directory.count == 0) return finish_run(console, failure_text(opened), kUnpackFailed);
-    ArchiveWindow window;
-
-    PakEntry entry;
-    std::string path;
-    for (size_t i = 0; i < static_cast<size_t>(directory.count); ++i) {
-        // Read again, and judged again: the archive may have changed since.
-        if (read_pak_directory(directory, i, entry) != PakStatus::ok ||
-            judge_entry(entry, file_size, path) != EntryVerdict::sound)
-            return finish_run(console, kBrokenPak, kUnpackFailed);
-        console_print(console, "%.8X - %.8X: ", static_cast<uint32_t>(entry.offset), range_end(entry));
-        console_print_stored_name(console, entry.name);
-        console_print(console, " ...");
-        show_before_work(console, entry.size);
-        const Status written = extract_entry(archive, window, entry, path, output);
-        if (!written) return finish_run(console, failure_text(written), kUnpackFailed);
-        console_print(console, "%s", kEntryDone);
-    }
-    return finish_run(console, kSuccessful, kUnpackSucceeded);
+    return unpack_entries(console, archive, directory, output);
 }
