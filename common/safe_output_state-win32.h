@@ -19,9 +19,7 @@ struct SafeOutputState {
     // the folder's inherited protection): the replaced file's DACL and owner,
     // or the DACL of the source a copy is made of.
     std::vector<unsigned char> protection;
+    // Created unmarked and marked just after, on a volume without hard
+    // links (volume_without_links-win32.h): its mark can come off.
+    bool marked_after_creation = false;
 };
-
-// The protection of the open file `file` as Windows stores it, a
-// self-relative security descriptor: its DACL, and its owner when
-// `with_owner`. False, with the system's error, where it cannot be read.
-bool read_protection(void* file, bool with_owner, std::vector<unsigned char>& descriptor);

@@ -11,6 +11,12 @@
 // would otherwise write an unnamed file (safe_output-posix.cc).
 void safe_output_use_named_temporaries(bool named);
 
+// Makes every volume answer as a FAT volume on a system older than
+// Windows 10 1809 does: it takes no hard link, and a temporary's mark of
+// creation cannot come off (file_naming-win32.cc); so every file takes the
+// path for volumes without hard links. Defined on Windows only.
+void safe_output_take_volumes_as_without_links(bool without);
+
 struct DirectoryHandle;
 // Whether the safe output now creates temporaries on the volume of
 // `directory` unmarked and marks them just after: on Windows, once that

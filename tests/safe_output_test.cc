@@ -11,7 +11,10 @@
 
 #include "test_support.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include "common/file_protection-win32.h"
+#include "common/safe_output_state-win32.h"
+#else
 #include <unistd.h>
 #endif
 
@@ -134,15 +137,15 @@ TEST(SafeOutput, AsksWindowsForTheProtectionItCarries) {
 
     SafeOutput copy;
     ASSERT_TRUE(safe_output_open_copy(copy, handle, "_o_source", ".part", source));
-    EXPECT_EQ(copy.protection, of_source);
+    EXPECT_EQ(copy.state->protection, of_source);
     SafeOutput replacing;
     ASSERT_TRUE(safe_output_open(replacing, handle, "old", ".part"));
-    EXPECT_EQ(replacing.protection, of_old);
+    EXPECT_EQ(replacing.state->protection, of_old);
     ASSERT_TRUE(safe_output_write(replacing, "new", 3));
     ASSERT_TRUE(safe_output_commit(replacing));
     EXPECT_EQ(read_file(dir.path("old")), "new");
     SafeOutput plain;
     ASSERT_TRUE(safe_output_open(plain, handle, "plain", ".part"));
-    EXPECT_TRUE(plain.protection.empty());
+    EXPECT_TRUE(plain.state->protection.empty());
 }
 #endif
