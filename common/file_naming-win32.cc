@@ -5,12 +5,10 @@
 #include <cstring>
 #include <vector>
 
-#include "common/test_hooks.h"
 
 namespace {
 
-// Set by a test only: every volume answers as a FAT volume on a system
-// older than Windows 10 1809 would.
+// Set by a test only (answer_as_volumes_without_links).
 bool g_volumes_without_links = false;
 
 // The layout FILE_RENAME_INFO and FILE_LINK_INFORMATION share, holding
@@ -28,7 +26,7 @@ std::vector<unsigned char> naming_request(const std::wstring& path) {
 
 }  // namespace
 
-void safe_output_take_volumes_as_without_links(bool without) { g_volumes_without_links = without; }
+void answer_as_volumes_without_links(bool without) { g_volumes_without_links = without; }
 
 // FileDispositionInfo: the plain mark, which only a file marked after its
 // creation can lose again.

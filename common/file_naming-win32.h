@@ -33,3 +33,8 @@ bool rename_by_handle(HANDLE file, const std::wstring& path);
 // program). Only a refusal as unsupported says so, and never on a volume
 // that reports hard links (NTFS); not every system reports them (Wine).
 bool volume_lacks_hard_links(HANDLE file, DWORD link_error);
+
+// For a test only (test_hooks.h): every volume answers the calls above as a
+// FAT volume on a system older than Windows 10 1809 does, taking no link and
+// not letting the mark of creation come off.
+void answer_as_volumes_without_links(bool without);

@@ -88,7 +88,7 @@ Existing examine_existing(const std::wstring& directory, const std::wstring& nam
 // junction, no short name for another folder) and holds the last one until
 // the file is done; then the final name, which must be storable as given.
 Status reach_final_name(SafeOutputState& state, const DirectoryHandle& directory,
-                        const std::vector<std::string_view>& components, HANDLE& folder) {
+                        const std::vector<std::string_view>& components) {
     const DirectoryHandle* current = &directory;
     for (size_t i = 0; i + 1 < components.size(); ++i) {
         DirectoryHandle next;
@@ -101,7 +101,7 @@ Status reach_final_name(SafeOutputState& state, const DirectoryHandle& directory
     if (!is_storable_name(components.back()) || !utf16_from_utf8(components.back(), state.final_name))
         return failed(Failure::name_refused, ERROR_INVALID_NAME);
     state.directory_path = current->path;
-    folder = current->handle;
+    state.folder = current->handle;
     return kSucceeded;
 }
 
@@ -134,11 +134,10 @@ Status open_output(SafeOutput& output, const DirectoryHandle& directory, const s
     const std::vector<std::string_view> components = inner_components(relative_name);
     if (components.empty()) return failed(Failure::name_refused, ERROR_BAD_PATHNAME);
     SafeOutputState& state = *output.state;
-    HANDLE folder = nullptr;
-    Status status = reach_final_name(state, directory, components, folder);
+    Status status = reach_final_name(state, directory, components);
     if (status) status = choose_protection(state, source);
     if (!status) return discarded(output, status);
-    state.marked_after_creation = marks_after_creation(folder);
+    state.marked_after_creation = marks_after_creation(state.folder);
     HANDLE created = nullptr;
     const DWORD error = create_temporary(state.directory_path, temp_prefix, state.marked_after_creation,
                                          state.protection, created, state.temp_path);
@@ -156,6 +155,12 @@ void safe_output_use_named_temporaries(bool) {}
 // As safe_output_open decides it for a file in `directory`.
 bool safe_output_marks_after_creation(const DirectoryHandle& directory) {
     return marks_after_creation(directory.handle);
+}
+
+// What a test made the volumes show is forgotten with it.
+void safe_output_take_volumes_as_without_links(bool without) {
+    answer_as_volumes_without_links(without);
+    if (!without) forget_folders_without_links();
 }
 
 // Nothing to install: Windows deletes a marked temporary however the
@@ -311,6 +316,7 @@ void safe_output_discard(SafeOutput& output) {
     state.directory_path.clear();
     state.protection.clear();
     state.marked_after_creation = false;
+    state.folder = nullptr;
     close_quietly(state.subdirectory.handle);
     state.subdirectory.path.clear();
 }

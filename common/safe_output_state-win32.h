@@ -12,6 +12,7 @@
 struct SafeOutputState {
     void* handle = nullptr;         // the temporary, deleted when closed until committed
     DirectoryHandle subdirectory;   // held while the file goes below the caller's directory
+    void* folder = nullptr;         // the directory the file goes in: the caller's, or that one
     std::wstring directory_path;    // where the file goes, in the \\?\ form
     std::wstring temp_path;         // to remove it should marking it ever fail
     std::wstring final_name;

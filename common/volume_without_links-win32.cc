@@ -11,15 +11,23 @@
 
 namespace {
 
-// The volumes, by serial number, seen to take neither a hard link nor the
-// taking off of the mark.
-std::vector<DWORD> g_volumes_marked_after_creation;
+// A folder as the file system knows it, whatever path led to it.
+struct FolderIdentity {
+    DWORD volume = 0;
+    DWORD index_high = 0;
+    DWORD index_low = 0;
+    bool operator==(const FolderIdentity&) const = default;
+};
 
-// The serial number of the volume that holds the open file or directory.
-bool volume_serial(HANDLE file, DWORD& serial) {
+// The folders seen to hold files whose volume takes neither a hard link nor
+// the taking off of the mark.
+std::vector<FolderIdentity> g_folders_marked_after_creation;
+
+// The identity of the open directory `folder`.
+bool identify(HANDLE folder, FolderIdentity& identity) {
     BY_HANDLE_FILE_INFORMATION information{};
-    if (GetFileInformationByHandle(file, &information) == 0) return false;
-    serial = information.dwVolumeSerialNumber;
+    if (GetFileInformationByHandle(folder, &information) == 0) return false;
+    identity = {information.dwVolumeSerialNumber, information.nFileIndexHigh, information.nFileIndexLow};
     return true;
 }
 
@@ -40,20 +48,22 @@ DWORD copy_whole(HANDLE from, HANDLE to) {
 
 }  // namespace
 
-// No call at all while no such volume has been met, as on most runs.
-bool marks_after_creation(HANDLE directory) {
-    if (g_volumes_marked_after_creation.empty()) return false;
-    DWORD serial = 0;
-    return volume_serial(directory, serial) &&
-           std::find(g_volumes_marked_after_creation.begin(), g_volumes_marked_after_creation.end(), serial) !=
-               g_volumes_marked_after_creation.end();
+void forget_folders_without_links() { g_folders_marked_after_creation.clear(); }
+
+// No call at all while no such folder has been met, as on most runs.
+bool marks_after_creation(HANDLE folder) {
+    if (g_folders_marked_after_creation.empty()) return false;
+    FolderIdentity identity;
+    return identify(folder, identity) && std::find(g_folders_marked_after_creation.begin(),
+                                                   g_folders_marked_after_creation.end(),
+                                                   identity) != g_folders_marked_after_creation.end();
 }
 
 // The new temporary is named after the first, so it too is never taken
 // for a source by a walk.
 Status make_markable_copy(SafeOutputState& state) {
-    DWORD serial = 0;
-    if (volume_serial(state.handle, serial)) g_volumes_marked_after_creation.push_back(serial);
+    FolderIdentity identity;
+    if (identify(state.folder, identity)) g_folders_marked_after_creation.push_back(identity);
     const std::wstring old_name = state.temp_path.substr(state.temp_path.rfind(L'\\') + 1);
     HANDLE copy = nullptr;
     std::wstring copy_path;
