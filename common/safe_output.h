@@ -48,11 +48,17 @@
 //                                              narrowed to a copy's source (its ACL, group
 //                                              or bits)
 //   open      Windows  Failure::directory      the directory is not open, or a subdirectory
-//                                              on the way is missing or a link
-//   open      Windows  Failure::name_refused   the name is empty, ends in a separator, or
-//                                              cannot be stored on this file system
-//   open      Windows  Failure::cannot_replace found already here: see commit
-//   open      Windows  Failure::creating       the temporary could not be made
+//                                              on the way is missing, a link or a junction
+//   open      Windows  Failure::name_refused   the name is empty, ends in a separator, is
+//                                              absolute, holds a "." or ".." component or a
+//                                              colon, or cannot be stored as given (a device
+//                                              name, <>"|?*, a trailing dot or blank)
+//   open      Windows  Failure::cannot_replace a directory, a read-only file, or a file stored
+//                                              under another long name stands at the final
+//                                              name, or the protection of the file there
+//                                              cannot be read; it is untouched
+//   open      Windows  Failure::creating       the temporary could not be made, or a copy's
+//                                              source's protection could not be read
 //   write     POSIX    Failure::writing        a write error, or a write that took nothing
 //   write     Windows  Failure::writing        a write error, or a write that took nothing
 //   copy_from POSIX    Failure::reading        the source could not be read or ended early
@@ -65,11 +71,12 @@
 //   commit    POSIX    Failure::writing        closing the file reported that its bytes did
 //                                              not all reach the disk
 //   commit    POSIX    Failure::naming         the file could not be put under its name
-//   commit    Windows  Failure::cannot_replace as for POSIX
-//   commit    Windows  Failure::writing        as for POSIX
-//   commit    Windows  Failure::naming         the file could not be put under its name
-//   commit    Windows  Failure::creating       the copy made where the volume has no hard
-//                                              links could not be created
+//   commit    Windows  Failure::cannot_replace a directory or a read-only file stands at the
+//                                              final name; it is untouched
+//   commit    Windows  Failure::writing        where the volume has no hard links, the bytes
+//                                              could not be copied into a file that can be named
+//   commit    Windows  Failure::naming         the file could not be put under its name (that
+//                                              copy's temporary not made included)
 
 #include <cstddef>
 #include <cstdint>

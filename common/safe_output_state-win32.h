@@ -12,6 +12,7 @@
 struct SafeOutputState {
     void* handle = nullptr;         // the temporary, deleted when closed until committed
     DirectoryHandle subdirectory;   // held while the file goes below the caller's directory
+    void* folder = nullptr;         // the directory the file goes in: the caller's, or that one
     std::wstring directory_path;    // where the file goes, in the \\?\ form
     std::wstring temp_path;         // to remove it should marking it ever fail
     std::wstring final_name;
@@ -19,9 +20,7 @@ struct SafeOutputState {
     // the folder's inherited protection): the replaced file's DACL and owner,
     // or the DACL of the source a copy is made of.
     std::vector<unsigned char> protection;
+    // Created unmarked and marked just after, on a volume without hard
+    // links (volume_without_links-win32.h): its mark can come off.
+    bool marked_after_creation = false;
 };
-
-// The protection of the open file `file` as Windows stores it, a
-// self-relative security descriptor: its DACL, and its owner when
-// `with_owner`. False, with the system's error, where it cannot be read.
-bool read_protection(void* file, bool with_owner, std::vector<unsigned char>& descriptor);

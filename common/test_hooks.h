@@ -23,12 +23,19 @@ inline ReplaceHook safe_output_replace_hook = nullptr;
 using TemporaryNameHook = std::string (*)(const char* prefix);
 inline TemporaryNameHook temporary_name_hook = nullptr;
 
+// Makes every volume answer as a FAT volume on a system older than
+// Windows 10 1809 does: it takes no hard link, and a temporary's mark of
+// creation cannot come off (file_naming-win32.cc); so every file takes the
+// path for volumes without hard links. Turned off, what the folders showed
+// meanwhile is forgotten. Defined on Windows only.
+void safe_output_take_volumes_as_without_links(bool without);
+
 struct DirectoryHandle;
-// Whether the safe output now creates temporaries on the volume of
-// `directory` unmarked and marks them just after: on Windows, once that
-// volume has taken neither a hard link nor the taking off of the mark;
-// never elsewhere. Lets a test see that one file's failure left the way
-// later files are written alone.
+// Whether the safe output now creates temporaries in `directory` unmarked
+// and marks them just after: on Windows, once a file there found its volume
+// taking neither a hard link nor the taking off of the mark; never
+// elsewhere. Lets a test see that one file's failure left the way later
+// files are written alone, and that one folder's way is no other's.
 bool safe_output_marks_after_creation(const DirectoryHandle& directory);
 
 // Called with the name of a subdirectory or of a matching file just before

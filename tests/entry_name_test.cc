@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "common/platform.h"
 
 #ifdef _WIN32
@@ -37,6 +41,14 @@ TEST(EntryName, BothSeparatorsBecomeThePlatformOne) {
     ASSERT_TRUE(entry_name_to_path("a\\b/c.txt", path));
     EXPECT_EQ(path, "a" + sep + "b" + sep + "c.txt");
     EXPECT_FALSE(entry_name_to_path("../x", path));
+    // The folder a "." names is the one it stands in; the safe output takes
+    // no such component, nor an empty or a trailing one.
+    for (const auto& [stored, wanted] : std::vector<std::pair<std::string, std::string>>{
+             {"./a", "a"}, {"sub/./.\\a", "sub" + sep + "a"}, {"a//b", "a" + sep + sep + "b"}, {"./", ""},
+             {"sub/.", "sub" + sep + "."}, {"..a/.b", "..a" + sep + ".b"}}) {
+        ASSERT_TRUE(entry_name_to_path(stored, path)) << stored;
+        EXPECT_EQ(path, wanted) << stored;
+    }
 }
 
 #ifdef _WIN32

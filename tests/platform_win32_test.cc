@@ -229,16 +229,17 @@ TEST(Win32SafeOutput, ReadOnlyFilesStayAndHiddenOnesStayHidden) {
     EXPECT_EQ(list_names(scratch.root), (std::vector<std::string>{"hidden", "locked"}));
 }
 
-// A name Windows would refuse, turn into a device, or store as another name
-// fails when the file is opened, before any byte is written, and leaves
-// nothing behind.
+// A name Windows would refuse, turn into a device, or store as another name,
+// and one that is absolute or has a "." or ".." component, fails when the
+// file is opened, before any byte is written, and leaves nothing behind.
 TEST(Win32SafeOutput, NamesWindowsWouldNotStoreAsGivenFailAtOpen) {
     ScratchDir scratch;
     DirectoryHandle directory;
     ASSERT_TRUE(open_directory(directory, scratch.root));
     for (const std::string name :
          {"a<b", "a>b", "a\"b", "a|b", "a?b", "a*b", "a:b", "a\x01" "b", "con.bmp", "prn", "AUX .txt",
-          "conin$", "COM\xC2\xB9", "lpt\xC2\xB3.txt", "COM0", "a.", "a ", "..", "\xFF.bin"}) {
+          "conin$", "COM\xC2\xB9", "lpt\xC2\xB3.txt", "COM0", "a.", "a ", "..", "\xFF.bin", ".", "./a",
+          "sub\\.\\a", "sub/../a", "..\\a", "\\a", "/a", "C:\\a", "C:a", "\\\\server\\share\\a", "sub:s\\a"}) {
         SafeOutput output;
         const Status opened = safe_output_open(output, directory, name, "_o_");
         EXPECT_EQ(opened.failure, Failure::name_refused) << name;

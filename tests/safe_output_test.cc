@@ -12,6 +12,7 @@
 #include "test_support.h"
 
 #ifdef _WIN32
+#include "common/file_protection-win32.h"
 #include "common/safe_output_state-win32.h"
 #else
 #include <sys/stat.h>
@@ -114,7 +115,6 @@ TEST(SafeOutput, NeverWritesThroughLinks) {
 }
 #endif
 
-#ifndef _WIN32
 // A name that would lead out of the directory, or that is no file's name,
 // is refused before anything is made, wherever it would lead.
 TEST(SafeOutput, RefusesNamesThatLeaveTheDirectory) {
@@ -132,6 +132,7 @@ TEST(SafeOutput, RefusesNamesThatLeaveTheDirectory) {
     EXPECT_EQ(list_names(dir.path("inner")), std::vector<std::string>{});
 }
 
+#ifndef _WIN32
 namespace {
 
 std::string planted_first(const char*) {

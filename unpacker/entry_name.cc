@@ -17,6 +17,23 @@ bool is_unsafe_component(std::string_view component) {
     return is_device_name(component);
 }
 
+// `path` without its "." components that a separator follows ("./a" is
+// "a", "sub/./a" is "sub/a"), which the safe output refuses: they name the
+// folder they stand in. A last "." stays, and with it the refusal of a
+// name that names no file.
+void drop_current_folder_components(std::string& path) {
+    std::string kept;
+    size_t start = 0;
+    while (start < path.size()) {
+        size_t end = start;
+        while (end < path.size() && !is_name_separator(path[end])) ++end;
+        if (end == path.size() || path.compare(start, end - start, ".") != 0)
+            kept.append(path, start, end + 1 - start);
+        start = end + 1;
+    }
+    path = std::move(kept);
+}
+
 }  // namespace
 
 bool is_unsafe_entry_name(std::string_view name) {
@@ -47,6 +64,7 @@ bool is_unsafe_entry_name(std::string_view name) {
 bool entry_name_to_path(std::string_view stored_name, std::string& path) {
     if (!archive_name_to_path(stored_name, path)) return false;
     if (is_unsafe_entry_name(path)) return false;
+    drop_current_folder_components(path);
     for (char& c : path) {
         if (is_name_separator(c)) c = path_separator();
     }

@@ -98,21 +98,26 @@ bool reference_unsafe(std::string_view name) {
     return false;
 }
 
-// A safe name's path keeps every byte in place and only the separators
-// change; an unsafe name has no path.
+// A safe name's path keeps every byte in place but for its "." components
+// that a separator follows, which are dropped; the separators become the
+// platform's. An unsafe name has no path.
 void check_path(std::string_view name) {
     std::string path;
     const bool made = entry_name_to_path(name, path);
     require(made == !reference_unsafe(name), "a path is made exactly for a safe name");
     if (!made) return;
-    require(path.size() == name.size(), "the path is as long as the name");
-    for (size_t i = 0; i < name.size(); ++i) {
-        if (is_separator(name[i])) {
-            require(path[i] == path_separator(), "both separators become the platform's");
-        } else {
-            require(path[i] == name[i], "other bytes are kept");
+    std::string wanted;
+    size_t start = 0;
+    for (size_t at = 0; at <= name.size(); ++at) {
+        if (at < name.size() && !is_separator(name[at])) continue;
+        const std::string_view component = name.substr(start, at - start);
+        if (at == name.size() || component != ".") {
+            wanted += component;
+            if (at < name.size()) wanted += path_separator();
         }
+        start = at + 1;
     }
+    require(path == wanted, "only separators change, and \".\" components before one go");
 }
 
 }  // namespace
