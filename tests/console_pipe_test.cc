@@ -10,7 +10,6 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
-#include <poll.h>
 #include <pty.h>
 #include <termios.h>
 #include <sys/types.h>
@@ -28,20 +27,6 @@ struct Exchange {
     std::string shown;  // what must be readable before anything is typed
     std::string typed;  // empty: the program must still be at work, not done
 };
-
-// Reads from `fd` until `text` has arrived, giving up after five quiet
-// seconds. True when it arrived.
-bool read_until(int fd, std::string& seen, const std::string& text) {
-    while (seen.find(text) == std::string::npos) {
-        pollfd ready{fd, POLLIN, 0};
-        if (poll(&ready, 1, 5000) <= 0) return false;
-        char buffer[4096];
-        const ssize_t got = read(fd, buffer, sizeof buffer);
-        if (got <= 0) return false;
-        seen.append(buffer, static_cast<size_t>(got));
-    }
-    return true;
-}
 
 // Runs `program` on pipes and plays the dialogue; returns what it showed
 // when a prompt did not arrive in time, or empty when all did. The program
@@ -100,11 +85,8 @@ std::string run_at_terminal(const std::string& program, const std::string& argum
         _exit(127);
     }
     close(slave);
-    std::string seen;
-    char buffer[4096];
-    ssize_t got = 0;
     // Once the program has ended and all is read, the terminal reports EIO.
-    while ((got = read(master, buffer, sizeof buffer)) > 0) seen.append(buffer, static_cast<size_t>(got));
+    const std::string seen = read_to_end(master);
     close(master);
     waitpid(child, nullptr, 0);
     return seen;

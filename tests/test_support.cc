@@ -8,11 +8,14 @@
 #ifndef _WIN32
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #else
@@ -238,6 +241,42 @@ ProcessResult run_program(const std::string& program, const std::vector<std::str
 ProcessResult run_program_unprivileged(const std::string& program, const std::vector<std::string>& arguments,
                                        const std::string& typed) {
     return run_child(program, arguments, typed, RLIMIT_FSIZE, 0, true);
+}
+
+namespace {
+
+// One poll-and-read loop for both readers below: reads until `done` holds,
+// the writer has gone (end of file, or EIO from a terminal), or the
+// deadline. True when `done` held.
+template <typename Done>
+bool read_while_waiting(int fd, std::string& seen, int seconds, Done done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!done()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        pollfd ready{fd, POLLIN, 0};
+        const int polled = poll(&ready, 1, static_cast<int>(left.count()));
+        if (polled < 0 && errno == EINTR) continue;
+        if (polled <= 0) return false;
+        char buffer[4096];
+        const ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        seen.append(buffer, static_cast<size_t>(got));
+    }
+    return true;
+}
+
+}  // namespace
+
+bool read_until(int fd, std::string& seen, const std::string& wanted, int seconds) {
+    return read_while_waiting(fd, seen, seconds, [&] { return seen.find(wanted) != std::string::npos; });
+}
+
+std::string read_to_end(int fd, int seconds) {
+    std::string seen;
+    read_while_waiting(fd, seen, seconds, [] { return false; });
+    return seen;
 }
 
 void give_to_unprivileged_user(const std::string& path) {

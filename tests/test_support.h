@@ -107,6 +107,16 @@ inline constexpr unsigned kUnprivilegedId = 65534;
 ProcessResult run_program_unprivileged(const std::string& program, const std::vector<std::string>& arguments,
                                        const std::string& typed);
 
+// Reads what the pipe or terminal `fd` gives, appending it to `seen`, until
+// `wanted` is in `seen`, the writer has gone, or `seconds` have passed. A
+// reader gets the program's writes in pieces as they come, so no single
+// read is sure to hold two of them. True when `wanted` arrived.
+bool read_until(int fd, std::string& seen, const std::string& wanted, int seconds = 10);
+
+// All that the pipe or terminal `fd` gives until its writer has gone, or
+// what came within `seconds` if it never goes.
+std::string read_to_end(int fd, int seconds = 60);
+
 // Hands `path` and all below it to the user nobody when the tests run as
 // root, for run_program_unprivileged to work in.
 void give_to_unprivileged_user(const std::string& path);

@@ -11,7 +11,6 @@
 #include "test_support.h"
 
 #ifndef _WIN32
-#include <poll.h>
 #include <pty.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -157,11 +156,7 @@ bool g_copy_stood = true;
 void look_at_the_screen(const std::string& name) {
     if (name != "a.txt") return;
     g_copy_stood = file_exists(g_copy);
-    pollfd screen{g_screen, POLLIN, 0};
-    char shown[256];
-    // The bound only keeps a name that never comes from hanging the suite.
-    const ssize_t got = poll(&screen, 1, 10000) == 1 ? read(g_screen, shown, sizeof shown) : 0;
-    g_shown.assign(shown, got > 0 ? static_cast<size_t>(got) : 0);
+    read_until(g_screen, g_shown, "a.txt ...");
 }
 
 }  // namespace
@@ -177,6 +172,7 @@ TEST(WalkTree, AtATerminalANameIsShownBeforeItsFileIsCopied) {
     ASSERT_NE(out, nullptr);
     Console console = make_console(stdin, out);
     g_copy = dir.path("_o_a.txt");
+    g_shown.clear();
     set_walk_hook(look_at_the_screen);
     DirectoryHandle top;
     ASSERT_TRUE(open_directory(top, dir.root));
