@@ -13,7 +13,12 @@
 #ifndef _WIN32
 #include <pty.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
+#endif
+
+#ifdef __linux__
+#include <sys/inotify.h>
 #endif
 
 namespace {
@@ -200,22 +205,40 @@ void swap_file_for_fifo(const std::string& name) {
 }  // namespace
 
 // A FIFO, whether found by the listing or swapped in after it, is never
-// read nor copied as empty.
+// read nor copied as empty. One the listing shows as a FIFO, and a device,
+// is not even opened: that would wake a writer waiting on the FIFO, and a
+// device may act on being opened.
 TEST(WalkTree, SpecialFilesAreErrorsAndTheWalkGoesOn) {
     ScratchDir dir;
     ASSERT_EQ(mkfifo(dir.path("a.txt").c_str(), 0600), 0);
     ASSERT_EQ(symlink("nowhere", dir.path("b.txt").c_str()), 0);
     ASSERT_TRUE(write_file(dir.path("c.txt"), "c"));
     ASSERT_TRUE(write_file(dir.path("d.txt"), "d"));
+    std::string expected = "a.txt ...error.\nb.txt ...error.\nc.txt ...done.\nd.txt ...error.\n";
+    // The null device, where the system lets this user make one.
+    if (mknod(dir.path("e.txt").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0) expected += "e.txt ...error.\n";
+#ifdef __linux__
+    const int opens = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(opens, 0);
+    ASSERT_GE(inotify_add_watch(opens, dir.path("a.txt").c_str(), IN_OPEN), 0);
+    if (file_exists(dir.path("e.txt"))) {
+        ASSERT_GE(inotify_add_watch(opens, dir.path("e.txt").c_str(), IN_OPEN), 0);
+    }
+#endif
     g_fifo_folder = dir.root;
     set_walk_hook(swap_file_for_fifo);
     bool all_done = true;
-    EXPECT_EQ(walk(dir, "*.txt", &all_done), "a.txt ...error.\nb.txt ...error.\nc.txt ...done.\nd.txt ...error.\n");
+    EXPECT_EQ(walk(dir, "*.txt", &all_done), expected);
     set_walk_hook(nullptr);
     EXPECT_FALSE(all_done);
     EXPECT_FALSE(file_exists(dir.path("_o_a.txt")));
     EXPECT_TRUE(file_exists(dir.path("_o_c.txt")));
     EXPECT_FALSE(file_exists(dir.path("_o_d.txt")));
+#ifdef __linux__
+    char event[4096];
+    EXPECT_LT(read(opens, event, sizeof event), 0) << "a FIFO or device the listing showed was opened";
+    close(opens);
+#endif
 }
 
 TEST(WalkTree, AnUnreadableSubdirectoryIsPassedOverSilently) {
