@@ -100,19 +100,18 @@ TEST(ConsoleOnAPipe, EveryPromptIsReadableBeforeThePause) {
     ASSERT_TRUE(write_file(scratch.path("tree/a.txt"), "a"));
     ASSERT_TRUE(write_file(scratch.path("game.pak"), make_pak({{"a.dat", "a"}})));
     EXPECT_EQ(play(SCRAMBLER_PATH, scratch.path("tree"),
-                   {{"press enter to start...", "\n"}, {"successful.\npress enter key.\n", "\n"}}),
+                   {{"press enter to start...", "\n"}, {"successful.\n" + kPress, "\n"}}),
               "");
-    EXPECT_EQ(play(UNPACKER_PATH, scratch.path("game.pak"), {{"successful.\npress enter key.\n", "\n"}}), "");
-    EXPECT_EQ(play(SCRAMBLER_PATH, scratch.path("none"), {{"directory open error.\npress enter key.\n", "\n"}}), "");
+    EXPECT_EQ(play(UNPACKER_PATH, scratch.path("game.pak"), {{"successful.\n" + kPress, "\n"}}), "");
+    EXPECT_EQ(play(SCRAMBLER_PATH, scratch.path("none"), {{"directory open error.\n" + kPress, "\n"}}), "");
     // A large file's line is out before its copy starts, and an entry's
     // before it is written.
     ASSERT_TRUE(make_dir(scratch.path("big")));
-    ASSERT_TRUE(write_file(scratch.path("big/big.bmp"), "BM"));
-    ASSERT_EQ(truncate(scratch.path("big/big.bmp").c_str(), off_t{4} << 30), 0);
+    ASSERT_TRUE(make_sparse_file(scratch.path("big/big.bmp"), int64_t{4} << 30, {{0, "BM"}}));
     EXPECT_EQ(play(SCRAMBLER_PATH, scratch.path("big"), {{"press enter to start...", "\n"}, {"big.bmp ...", ""}}), "");
     const int32_t size = 0x7FFF0000;
-    ASSERT_TRUE(write_file(scratch.path("huge.pak"), pak_header(1) + pak_record("big.bin", size, 272)));
-    ASSERT_EQ(truncate(scratch.path("huge.pak").c_str(), 272 + off_t{size}), 0);
+    ASSERT_TRUE(make_sparse_file(scratch.path("huge.pak"), 272 + int64_t{size},
+                                 {{0, pak_header(1) + pak_record("big.bin", size, 272)}}));
     EXPECT_EQ(play(UNPACKER_PATH, scratch.path("huge.pak"), {{"big.bin ...", ""}}), "");
 }
 
@@ -162,17 +161,17 @@ TEST(ConsoleOnATerminal, ControlCharactersOfNamesAreShownAsQuestionMarks) {
         piped += name + " ...done.\n";
         shown += at_terminal + " ...done.\n";
     }
-    piped += "successful.\npress enter key.\n";
-    shown += "successful.\npress enter key.\n";
+    piped += "successful.\n" + kPress;
+    shown += "successful.\n" + kPress;
     EXPECT_EQ(run_at_terminal(SCRAMBLER_PATH, scratch.path("tree")), shown);
     EXPECT_EQ(run_program(SCRAMBLER_PATH, {scratch.path("tree")}, "").output, piped);
 
     ASSERT_TRUE(write_file(scratch.path("x.pak"), make_pak({{"x\x9B[2J.txt", "x"}})));
     const std::string range = "files: 1\n00000110 - 00000110: ";
     EXPECT_EQ(run_at_terminal(UNPACKER_PATH, scratch.path("x.pak")),
-              range + "x?[2J.txt ...done.\nsuccessful.\npress enter key.\n");
+              range + "x?[2J.txt ...done.\nsuccessful.\n" + kPress);
     EXPECT_EQ(run_program(UNPACKER_PATH, {scratch.path("x.pak")}, "").output,
-              range + "x\x9B[2J.txt ...done.\nsuccessful.\npress enter key.\n");
+              range + "x\x9B[2J.txt ...done.\nsuccessful.\n" + kPress);
 }
 
 #endif

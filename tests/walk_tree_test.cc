@@ -96,23 +96,6 @@ TEST(WalkTree, LinkedDirectoriesAreNotWalkedSoLoopsEnd) {
     EXPECT_EQ(list_names(outside.root), std::vector<std::string>{"far.txt"});
 }
 
-namespace {
-
-// The tree the swap hook works on: when the walk is about to open
-// `g_swap_when`, `g_swap_folder` is moved aside and a link to `g_outside`
-// put in its place, as someone racing the walk could.
-std::string g_swap_when;
-std::string g_swap_folder;
-std::string g_outside;
-
-void swap_folder_for_link(const std::string& name) {
-    if (name != g_swap_when) return;
-    ASSERT_EQ(rename(g_swap_folder.c_str(), (g_swap_folder + ".real").c_str()), 0);
-    ASSERT_EQ(symlink(g_outside.c_str(), g_swap_folder.c_str()), 0);
-}
-
-}  // namespace
-
 // A folder swapped for a link while the walk runs, just before the walk
 // enters it or while the walk is inside it, or a file swapped for one after
 // it was listed, never leads the walk out of the tree: nothing outside is
@@ -135,13 +118,12 @@ TEST(WalkTree, AFolderSwappedForALinkNeverLeadsOutOfTheTree) {
         ScratchDir dir;
         ScratchDir outside;
         ASSERT_TRUE(make_link_swap_scene(dir.root, outside.root));
-        g_swap_when = c.swap_when;
-        g_swap_folder = dir.path(c.swapped);
-        g_outside = outside.path(c.link_to);
+        link_swap = {c.swap_when, dir.path(c.swapped), outside.path(c.link_to)};
         set_walk_hook(swap_folder_for_link);
         bool all_done = !c.all_done;
         EXPECT_EQ(walk(dir, "*.bmp", &all_done), c.expected) << c.swap_when;
         set_walk_hook(nullptr);
+        EXPECT_TRUE(link_swap.linked) << c.swap_when;
         EXPECT_EQ(all_done, c.all_done) << c.swap_when;
         EXPECT_EQ(list_names(outside.root), (std::vector<std::string>{"c", "o.bmp"})) << c.swap_when;
         EXPECT_EQ(list_names(outside.path("c")), std::vector<std::string>{"o.bmp"}) << c.swap_when;
