@@ -6,6 +6,14 @@
 #include "scrambler/scrambler_texts.h"
 #include "scrambler/walk_tree.h"
 
+namespace {
+
+// The files scrambled, one walk of the whole tree for each pattern, in
+// this order; names are matched without regard to letter case.
+constexpr const char* kScrambledKinds[] = {"*.bmp", "*.tga", "*.txt"};
+
+}  // namespace
+
 int run_scrambler(int argc, char** argv, Console& console) {
     if (argc != 2) return 2;
     const std::string argument = argv[1];
@@ -16,7 +24,7 @@ int run_scrambler(int argc, char** argv, Console& console) {
     }
     // The directory the probe found is opened once, as given (no separator
     // is added, which would change what a path such as a bare drive means),
-    // and held for all three walks: nothing done to its name meanwhile, at
+    // and held for all the walks: nothing done to its name meanwhile, at
     // the pause or between walks, can send a walk anywhere else. One that
     // cannot be opened is walked as nothing, and the run does not end as if
     // all was done.
@@ -24,13 +32,10 @@ int run_scrambler(int argc, char** argv, Console& console) {
     const bool opened = static_cast<bool>(open_directory(top, argument));
     console_print(console, "%s", kStartPrompt);
     wait_for_key(console);
-    // All BMP files of the tree, then all TGA, then all TXT: each walk
-    // covers the whole tree, and a failure in one does not skip the others.
+    // Each kind of file in turn, in its order: each walk covers the whole
+    // tree, and a failure in one does not skip the others.
     bool all_done = opened;
-    if (opened) {
-        all_done = walk_tree(top, "*.bmp", console);
-        all_done = walk_tree(top, "*.tga", console) && all_done;
-        all_done = walk_tree(top, "*.txt", console) && all_done;
-    }
+    if (opened)
+        for (const char* pattern : kScrambledKinds) all_done = walk_tree(top, pattern, console) && all_done;
     return finish_run(console, kSuccessful, all_done ? 0 : 1);
 }

@@ -39,7 +39,7 @@ Status scramble_into(InputFile& source, const DirectoryHandle& directory, const 
     SafeOutput output;
     // A new copy is readable by no one its source is not readable by: the
     // bytes are only XORed with a fixed key.
-    const Status opened = safe_output_open_copy(output, directory, destination_name, "_o_", source);
+    const Status opened = safe_output_open_copy(output, directory, destination_name, kCopyPrefix, source);
     if (!opened) return opened;
 
     const KeyStream& stream = key_stream();

@@ -17,8 +17,11 @@ WalkHook g_walk_hook = nullptr;
 // Names already carrying the copies' prefix, in any letter case, are copies
 // (or their temporaries) and never sources.
 bool is_scrambled_name(std::string_view name) {
-    if (name.size() < 3) return false;
-    return name[0] == '_' && fold_ascii_case(name[1]) == 'o' && name[2] == '_';
+    const std::string_view prefix = kCopyPrefix;
+    if (name.size() < prefix.size()) return false;
+    for (size_t i = 0; i < prefix.size(); ++i)
+        if (fold_ascii_case(name[i]) != prefix[i]) return false;
+    return true;
 }
 
 // One file: its name, the copy, then the result word on the same line. The
@@ -35,7 +38,7 @@ bool scramble_listed_file(const DirectoryHandle& directory, const std::string& n
                                                      : failed(Failure::reading, 0);
     if (status) {
         show_before_work(console, source.size);
-        status = scramble_into(source, directory, "_o_" + name);
+        status = scramble_into(source, directory, kCopyPrefix + name);
     }
     console_print(console, "%s", file_result_text(status));
     return static_cast<bool>(status);

@@ -5,13 +5,13 @@
 #include "common/console.h"
 #include "common/directory.h"
 
-// Writes a scrambled "_o_" copy beside every file matching `pattern` in
+// Writes a scrambled copy (kCopyPrefix + its name) beside every file matching `pattern` in
 // `directory` and, depth first, in every directory below it,
 // reporting each file on the console. The tree is walked through open
 // directory handles, so no name renamed or swapped for a link meanwhile can
 // lead the walk anywhere else; links and junctions are never walked.
 // Returns true when every file was done and every directory could be
 // walked, false when any file got "error." or any directory was passed over.
-// The driver opens the top once and holds it for all three walks, so it
-// cannot be swapped between them.
+// The driver opens the top once and holds it for the walk of every kind of
+// file, so it cannot be swapped between them.
 bool walk_tree(const DirectoryHandle& directory, const std::string& pattern, Console& console);

@@ -10,7 +10,6 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
-#include <poll.h>
 #include <pty.h>
 #include <termios.h>
 #include <sys/types.h>
@@ -28,20 +27,6 @@ struct Exchange {
     std::string shown;  // what must be readable before anything is typed
     std::string typed;  // empty: the program must still be at work, not done
 };
-
-// Reads from `fd` until `text` has arrived, giving up after five quiet
-// seconds. True when it arrived.
-bool read_until(int fd, std::string& seen, const std::string& text) {
-    while (seen.find(text) == std::string::npos) {
-        pollfd ready{fd, POLLIN, 0};
-        if (poll(&ready, 1, 5000) <= 0) return false;
-        char buffer[4096];
-        const ssize_t got = read(fd, buffer, sizeof buffer);
-        if (got <= 0) return false;
-        seen.append(buffer, static_cast<size_t>(got));
-    }
-    return true;
-}
 
 // Runs `program` on pipes and plays the dialogue; returns what it showed
 // when a prompt did not arrive in time, or empty when all did. The program
@@ -100,11 +85,8 @@ std::string run_at_terminal(const std::string& program, const std::string& argum
         _exit(127);
     }
     close(slave);
-    std::string seen;
-    char buffer[4096];
-    ssize_t got = 0;
     // Once the program has ended and all is read, the terminal reports EIO.
-    while ((got = read(master, buffer, sizeof buffer)) > 0) seen.append(buffer, static_cast<size_t>(got));
+    const std::string seen = read_to_end(master);
     close(master);
     waitpid(child, nullptr, 0);
     return seen;
@@ -118,19 +100,18 @@ TEST(ConsoleOnAPipe, EveryPromptIsReadableBeforeThePause) {
     ASSERT_TRUE(write_file(scratch.path("tree/a.txt"), "a"));
     ASSERT_TRUE(write_file(scratch.path("game.pak"), make_pak({{"a.dat", "a"}})));
     EXPECT_EQ(play(SCRAMBLER_PATH, scratch.path("tree"),
-                   {{"press enter to start...", "\n"}, {"successful.\npress enter key.\n", "\n"}}),
+                   {{"press enter to start...", "\n"}, {"successful.\n" + kPress, "\n"}}),
               "");
-    EXPECT_EQ(play(UNPACKER_PATH, scratch.path("game.pak"), {{"successful.\npress enter key.\n", "\n"}}), "");
-    EXPECT_EQ(play(SCRAMBLER_PATH, scratch.path("none"), {{"directory open error.\npress enter key.\n", "\n"}}), "");
+    EXPECT_EQ(play(UNPACKER_PATH, scratch.path("game.pak"), {{"successful.\n" + kPress, "\n"}}), "");
+    EXPECT_EQ(play(SCRAMBLER_PATH, scratch.path("none"), {{"directory open error.\n" + kPress, "\n"}}), "");
     // A large file's line is out before its copy starts, and an entry's
     // before it is written.
     ASSERT_TRUE(make_dir(scratch.path("big")));
-    ASSERT_TRUE(write_file(scratch.path("big/big.bmp"), "BM"));
-    ASSERT_EQ(truncate(scratch.path("big/big.bmp").c_str(), off_t{4} << 30), 0);
+    ASSERT_TRUE(make_sparse_file(scratch.path("big/big.bmp"), int64_t{4} << 30, {{0, "BM"}}));
     EXPECT_EQ(play(SCRAMBLER_PATH, scratch.path("big"), {{"press enter to start...", "\n"}, {"big.bmp ...", ""}}), "");
     const int32_t size = 0x7FFF0000;
-    ASSERT_TRUE(write_file(scratch.path("huge.pak"), pak_header(1) + pak_record("big.bin", size, 272)));
-    ASSERT_EQ(truncate(scratch.path("huge.pak").c_str(), 272 + off_t{size}), 0);
+    ASSERT_TRUE(make_sparse_file(scratch.path("huge.pak"), 272 + int64_t{size},
+                                 {{0, pak_header(1) + pak_record("big.bin", size, 272)}}));
     EXPECT_EQ(play(UNPACKER_PATH, scratch.path("huge.pak"), {{"big.bin ...", ""}}), "");
 }
 
@@ -180,17 +161,17 @@ TEST(ConsoleOnATerminal, ControlCharactersOfNamesAreShownAsQuestionMarks) {
         piped += name + " ...done.\n";
         shown += at_terminal + " ...done.\n";
     }
-    piped += "successful.\npress enter key.\n";
-    shown += "successful.\npress enter key.\n";
+    piped += "successful.\n" + kPress;
+    shown += "successful.\n" + kPress;
     EXPECT_EQ(run_at_terminal(SCRAMBLER_PATH, scratch.path("tree")), shown);
     EXPECT_EQ(run_program(SCRAMBLER_PATH, {scratch.path("tree")}, "").output, piped);
 
     ASSERT_TRUE(write_file(scratch.path("x.pak"), make_pak({{"x\x9B[2J.txt", "x"}})));
     const std::string range = "files: 1\n00000110 - 00000110: ";
     EXPECT_EQ(run_at_terminal(UNPACKER_PATH, scratch.path("x.pak")),
-              range + "x?[2J.txt ...done.\nsuccessful.\npress enter key.\n");
+              range + "x?[2J.txt ...done.\nsuccessful.\n" + kPress);
     EXPECT_EQ(run_program(UNPACKER_PATH, {scratch.path("x.pak")}, "").output,
-              range + "x\x9B[2J.txt ...done.\nsuccessful.\npress enter key.\n");
+              range + "x\x9B[2J.txt ...done.\nsuccessful.\n" + kPress);
 }
 
 #endif

@@ -30,14 +30,6 @@
 
 namespace {
 
-bool make_sparse(const std::string& path, const std::string& head, off_t size) {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0) return false;
-    const bool made = write(fd, head.data(), head.size()) == static_cast<ssize_t>(head.size()) &&
-                      ftruncate(fd, size) == 0;
-    return close(fd) == 0 && made;
-}
-
 // A temporary in `directory` that already holds bytes: the program is then
 // in the middle of writing it.
 bool temporary_being_written(const std::string& directory, const std::string& prefix) {
@@ -115,10 +107,10 @@ TEST(Interrupt, RemovesTheTemporaryAndKeepsTheEarlierFile) {
         ASSERT_TRUE(make_dir(scratch.path("tree")));
         ASSERT_TRUE(make_dir(scratch.path("big")));
         // Large enough that the copy is still running when the signal comes.
-        ASSERT_TRUE(make_sparse(scratch.path("tree/big.bmp"), "BM", off_t{8} << 30));
+        ASSERT_TRUE(make_sparse_file(scratch.path("tree/big.bmp"), int64_t{8} << 30, {{0, "BM"}}));
         const int32_t entry_size = 0x7FFF0000;
-        ASSERT_TRUE(make_sparse(scratch.path("big.pak"), pak_header(1) + pak_record("big.bin", entry_size, 272),
-                                272 + off_t{entry_size}));
+        ASSERT_TRUE(make_sparse_file(scratch.path("big.pak"), 272 + int64_t{entry_size},
+                                     {{0, pak_header(1) + pak_record("big.bin", entry_size, 272)}}));
         const std::string earlier = scratch.path(std::string(c.watched) + "/" + c.output);
         ASSERT_TRUE(write_file(earlier, "earlier"));
 

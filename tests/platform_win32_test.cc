@@ -34,115 +34,6 @@ namespace {
 // "ソ" in code page 932: its trail byte is 0x5C, the byte of '\'.
 const std::string kSoBytes = "\x83\x5c";
 
-// One whole file through the safe output; true when it stands complete.
-bool write_safely(const DirectoryHandle& directory, const std::string& relative, const std::string& bytes) {
-    SafeOutput output;
-    return safe_output_open(output, directory, relative, "_o_") &&
-           safe_output_write(output, bytes.data(), bytes.size()) &&
-           safe_output_commit(output);
-}
-
-// Runs a host tool under Wine (Windows programs there can start Linux ones)
-// with `option` and then `paths`, given as Windows paths and handed over as
-// Linux paths. False when not under Wine, and in the 32-bit build: its
-// Wine runs under qemu on a host without 32-bit support, where starting a
-// host program now and then ended the test process itself, silently and
-// with status 0. Wine gives a Linux program no handle to wait on, so the
-// caller waits for what the tool does.
-bool run_on_wine_host(const std::wstring& tool, const std::wstring& option, const std::vector<std::string>& paths) {
-#ifndef _WIN64
-    (void)tool;
-    (void)option;
-    (void)paths;
-    return false;
-#endif
-    using UnixName = char*(CDECL*)(LPCWSTR);
-    const auto unix_name = reinterpret_cast<UnixName>(reinterpret_cast<void (*)()>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    if (unix_name == nullptr) return false;
-    std::wstring command = L"/bin/" + tool + L" " + option;
-    for (const std::string& path : paths) {
-        char* host = unix_name(wide_of(path).c_str());
-        if (host == nullptr) return false;
-        command += L" \"" + wide_of(host) + L"\"";
-        HeapFree(GetProcessHeap(), 0, host);
-    }
-    const std::wstring program = L"Z:\\bin\\" + tool;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                       &process) == 0)
-        return false;
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return true;
-}
-
-// Waits up to five seconds for `done` to hold.
-template <typename Check>
-bool eventually(Check done) {
-    for (int wait = 0; wait < 50 && !done(); ++wait) Sleep(100);
-    return done();
-}
-
-// Whether Windows shows a reparse point (a link or junction) at `path`.
-bool is_reparse_point(const std::string& path) {
-    const DWORD attributes = GetFileAttributesW(literal_path(path).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
-
-// A junction at `link` to the directory `target`, as any user may make one
-// on Windows.
-bool make_junction(const std::string& link, const std::string& target) {
-    if (!make_dir_wide(link)) return false;
-    HANDLE directory = CreateFileW(literal_path(link).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    const std::wstring substitute = L"\\??\\" + wide_of(target);
-    const auto bytes = static_cast<WORD>(substitute.size() * sizeof(wchar_t));
-    // REPARSE_DATA_BUFFER for a mount point: tag, data length, reserved,
-    // then the substitute name's offset and length and an empty print name.
-    std::vector<unsigned char> buffer(16 + bytes + 4, 0);
-    const DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
-    const WORD fields[6] = {static_cast<WORD>(8 + bytes + 4), 0, 0, bytes, static_cast<WORD>(bytes + 2), 0};
-    std::memcpy(buffer.data(), &tag, sizeof tag);
-    std::memcpy(buffer.data() + 4, fields, sizeof fields);
-    std::memcpy(buffer.data() + 16, substitute.data(), bytes);
-    DWORD returned = 0;
-    const bool made = directory != INVALID_HANDLE_VALUE &&
-                      DeviceIoControl(directory, FSCTL_SET_REPARSE_POINT, buffer.data(),
-                                      static_cast<DWORD>(buffer.size()), nullptr, 0, &returned, nullptr) != 0;
-    if (directory != INVALID_HANDLE_VALUE) CloseHandle(directory);
-    if (!made) RemoveDirectoryW(literal_path(link).c_str());
-    return made;
-}
-
-// Removes a link made by make_link below, never what it leads to.
-void remove_link(const std::string& link, bool directory) {
-    if (run_on_wine_host(L"rm", L"-f", {link}) && eventually([&] { return !exists_wide(link); })) return;
-    if (directory)
-        RemoveDirectoryW(literal_path(link).c_str());
-    else
-        DeleteFileW(literal_path(link).c_str());
-}
-
-// A link at `link` to `target`: a junction (for a directory) or a symbolic
-// link (for a file, where the user may make one) on Windows; under Wine,
-// which makes neither, a Linux symbolic link, which Wine lists as a reparse
-// point. False when none can be made.
-bool make_link(const std::string& link, const std::string& target, bool directory) {
-    if (directory && make_junction(link, target)) return true;
-    if (!directory && CreateSymbolicLinkW(literal_path(link).c_str(), literal_path(target).c_str(),
-                                          SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) != 0 &&
-        is_reparse_point(link))
-        return true;
-    // Wine shows a Linux link to a directory as a reparse point, but one to
-    // a file as a plain file: that cannot stand for a link here.
-    const bool made = run_on_wine_host(L"ln", L"-s", {target, link}) && eventually([&] { return exists_wide(link); });
-    if (made && !is_reparse_point(link)) remove_link(link, directory);
-    return made && exists_wide(link);
-}
-
 }  // namespace
 
 // The copies' prefix and the pattern's extension match in any letter case,
@@ -154,8 +45,8 @@ TEST(Win32Scrambler, PrefixAndExtensionInAnyLetterCase) {
     ASSERT_TRUE(write_file(scratch.path("_O_C.BMP"), "stale copy of an earlier run"));
     ASSERT_TRUE(write_file(scratch.path("_O_old.bmp"), "never a source"));
 
-    const DriverRun run = run_driver(run_scrambler, {scratch.root + "\\"}, "\n\n");
-    EXPECT_EQ(run.output, "press enter to start...c.BMP ...done.\nsuccessful.\npress enter key.\n");
+    const DriverRun run = run_scrambler_driver({scratch.root + "\\"});
+    EXPECT_EQ(run.output, "press enter to start...c.BMP ...done.\nsuccessful.\n" + kPress);
     // The copy replaced the old one, which differs only in letter case.
     EXPECT_EQ(read_file(scratch.path("_o_c.BMP")), scrambled("fresh"));
     EXPECT_EQ(list_names(scratch.root).size(), 4u);
@@ -429,27 +320,6 @@ TEST(Win32OutputDirectory, DrivesMixedSeparatorsTrailingDotsAndBlanks) {
         EXPECT_EQ(derive_output_directory(archive, names_lose_trailing_dots_and_spaces()), directory) << archive;
 }
 
-namespace {
-
-// Set for the hook below: when the walk is about to open `g_swap_when`, the
-// folder `g_swap_folder` is moved aside and a link to `g_outside` put in its
-// place, as someone racing the walk could. Whether the move was allowed is
-// noted in `g_swap_moved`.
-std::string g_swap_when;
-std::string g_swap_folder;
-std::string g_outside;
-bool g_swap_moved = false;
-
-// The walk's hook: the swap described above, once, at the chosen folder.
-void swap_folder_for_link(const std::string& name) {
-    if (name != g_swap_when) return;
-    g_swap_moved = MoveFileExW(literal_path(g_swap_folder).c_str(), literal_path(g_swap_folder + ".real").c_str(),
-                               0) != 0;
-    if (g_swap_moved) make_link(g_swap_folder, g_outside, true);
-}
-
-}  // namespace
-
 // A folder swapped for a link or junction while the walk runs is never
 // entered; a folder the walk is inside cannot be moved at all, as it is
 // held open without FILE_SHARE_DELETE. Nothing outside is read or written,
@@ -469,17 +339,14 @@ TEST(Win32Links, NoLinkIsFollowedAtTheTimeOfUse) {
         ASSERT_TRUE(make_link_swap_scene(tree.dir.root, outside.root));
         if (!make_link(tree.path("probe"), outside.root, true)) GTEST_SKIP() << "no junctions or links here";
         remove_link(tree.path("probe"), true);
-        g_swap_when = c.swap_when;
-        g_swap_folder = tree.path("b");
-        g_outside = outside.root;
-        g_swap_moved = false;
+        link_swap = {c.swap_when, tree.path("b"), outside.root};
         set_walk_hook(swap_folder_for_link);
         CapturedConsole console("");
         DirectoryHandle top;
         const bool all_done = open_directory(top, tree.dir.root) && walk_tree(top, "*.bmp", console.console);
         set_walk_hook(nullptr);
-        if (g_swap_moved) remove_link(tree.path("b"), true);
-        EXPECT_EQ(g_swap_moved, c.moved) << c.swap_when;
+        if (link_swap.moved) remove_link(tree.path("b"), true);
+        EXPECT_EQ(link_swap.moved, c.moved) << c.swap_when;
         EXPECT_EQ(console.output(), c.expected) << c.swap_when;
         EXPECT_EQ(all_done, c.all_done) << c.swap_when;
         EXPECT_EQ(list_names(outside.root), (std::vector<std::string>{"c", "o.bmp"})) << c.swap_when;
@@ -507,7 +374,7 @@ TEST(Win32Links, AJunctionAtTheOutputFoldersNameIsRefused) {
     ScratchDir outside;
     ASSERT_TRUE(write_file_wide(tree.path("data.pak"), make_pak({{"a.txt", "data"}})));
     if (!make_link(tree.path("data"), outside.root, true)) GTEST_SKIP() << "no junctions or links here";
-    const ProcessResult run = run_program(UNPACKER_PATH, {tree.path("data.pak")}, "\n");
+    const ProcessResult run = run_unpacker_program(tree.path("data.pak"));
     remove_link(tree.path("data"), true);
     EXPECT_EQ(run.output, "files: 1\n00000110 - 00000113: a.txt ...\nfile open error.\n" + kPress);
     EXPECT_EQ(run.exit_status, 1);

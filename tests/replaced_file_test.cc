@@ -136,7 +136,7 @@ TEST(ReplacedFile, KeepsItsModeAndAReadOnlyOneStays) {
 
     const ProcessResult scrambled_run = run_program_unprivileged(scrambler, {scratch.path("tree")}, "\n\n");
     EXPECT_EQ(scrambled_run.output, "press enter to start...a.txt ...error.\nb.txt ...done.\nc.txt ...done.\n"
-                                    "successful.\npress enter key.\n");
+                                    "successful.\n" + kPress);
     EXPECT_EQ(scrambled_run.exit_status, 1);
     EXPECT_EQ(read_file(scratch.path("tree/_o_a.txt")), "old");
     EXPECT_EQ(mode_of(scratch.path("tree/_o_a.txt")), 0444u);
@@ -146,7 +146,7 @@ TEST(ReplacedFile, KeepsItsModeAndAReadOnlyOneStays) {
 
     const ProcessResult unpacked_run = run_program_unprivileged(unpacker, {scratch.path("game.pak")}, "\n");
     EXPECT_NE(unpacked_run.output.find(": rw.dat ...done.\n"), std::string::npos) << unpacked_run.output;
-    EXPECT_NE(unpacked_run.output.find(": ro.dat ...\nfile open error.\npress enter key.\n"), std::string::npos);
+    EXPECT_NE(unpacked_run.output.find(": ro.dat ...\nfile open error.\n" + kPress), std::string::npos);
     EXPECT_EQ(unpacked_run.exit_status, 1);
     EXPECT_EQ(read_file(scratch.path("game/ro.dat")), "old");
     EXPECT_EQ(mode_of(scratch.path("game/ro.dat")), 0444u);
@@ -196,7 +196,7 @@ TEST(ReplacedFile, RootKeepsTheOwnerAndAclButNoPrivilege) {
     const ProcessResult scrambled_run = run_program(SCRAMBLER_PATH, {tree}, "\n\n");
     EXPECT_EQ(scrambled_run.output, "press enter to start...a.txt ...done.\nb.txt ...done.\ndiary.txt ...done.\n"
                                     "notes.txt ...done.\n"
-                                    "successful.\npress enter key.\n");
+                                    "successful.\n" + kPress);
     EXPECT_EQ(read_file(tree + "/_o_a.txt"), scrambled("a"));
     EXPECT_EQ(owner_and_mode(tree + "/_o_a.txt"), "65534:65534 0755");
     EXPECT_EQ(attribute(tree + "/_o_a.txt", "user.note"), "kept");
@@ -255,7 +255,7 @@ TEST(ReplacedFile, AnotherUsersFilesGiveTheRunnerNoMore) {
 
     const ProcessResult run = run_program_unprivileged(scrambler, {tree}, "\n\n");
     EXPECT_EQ(run.output, "press enter to start...u.txt ...done.\nx.txt ...done.\ny.txt ...error.\n"
-                          "v.txt ...done.\nw.txt ...done.\nz.txt ...error.\nsuccessful.\npress enter key.\n");
+                          "v.txt ...done.\nw.txt ...done.\nz.txt ...error.\nsuccessful.\n" + kPress);
     EXPECT_EQ(read_file(tree + "/_o_x.txt"), scrambled("new"));
     // Another user's old copy hands on nothing: the new one is the runner's,
     // as open as its source and no more.

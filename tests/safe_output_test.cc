@@ -21,23 +21,12 @@
 #include "common/test_hooks.h"
 #endif
 
-namespace {
-
-bool write_safely(const std::string& directory, const std::string& relative, const std::string& bytes) {
-    DirectoryHandle handle;
-    SafeOutput output;
-    return open_directory(handle, directory) && safe_output_open(output, handle, relative, ".part") &&
-           safe_output_write(output, bytes.data(), bytes.size()) && safe_output_commit(output);
-}
-
-}  // namespace
-
 TEST(SafeOutput, NothingStandsUnderTheFinalNameUntilCommit) {
     ScratchDir dir;
     ASSERT_TRUE(write_file(dir.path("out"), "old"));
+    DirectoryHandle handle;
+    ASSERT_TRUE(open_directory(handle, dir.root));
     {
-        DirectoryHandle handle;
-        ASSERT_TRUE(open_directory(handle, dir.root));
         SafeOutput output;
         ASSERT_TRUE(safe_output_open(output, handle, "out", ".part"));
         ASSERT_TRUE(safe_output_write(output, "new", 3));
@@ -45,7 +34,7 @@ TEST(SafeOutput, NothingStandsUnderTheFinalNameUntilCommit) {
     }  // dropped without commit: the temporary goes, the old file stays
     EXPECT_EQ(list_names(dir.root), std::vector<std::string>{"out"});
     EXPECT_EQ(read_file(dir.path("out")), "old");
-    ASSERT_TRUE(write_safely(dir.root, "out", "new"));
+    ASSERT_TRUE(write_safely(handle, "out", "new"));
     EXPECT_EQ(read_file(dir.path("out")), "new");
     EXPECT_EQ(list_names(dir.root), std::vector<std::string>{"out"});
 }
@@ -56,11 +45,11 @@ TEST(SafeOutput, NothingStandsUnderTheFinalNameUntilCommit) {
 TEST(SafeOutput, WritesIntoExistingSubdirectoriesOnly) {
     ScratchDir dir;
     ASSERT_TRUE(make_dir(dir.path("sub")));
-    EXPECT_TRUE(write_safely(dir.root, "sub/a", "a"));
-    EXPECT_EQ(read_file(dir.path("sub/a")), "a");
-    for (const char* name : {"missing/a", "sub/", "", ".", "sub/."}) EXPECT_FALSE(write_safely(dir.root, name, "a")) << name;
     DirectoryHandle handle;
     ASSERT_TRUE(open_directory(handle, dir.root));
+    EXPECT_TRUE(write_safely(handle, "sub/a", "a"));
+    EXPECT_EQ(read_file(dir.path("sub/a")), "a");
+    for (const char* name : {"missing/a", "sub/", "", ".", "sub/."}) EXPECT_FALSE(write_safely(handle, name, "a")) << name;
     SafeOutput output;
     // Found at the latest when committing; some platforms refuse already here.
     if (safe_output_open(output, handle, "sub", ".part")) {
@@ -100,17 +89,19 @@ TEST(SafeOutput, NeverWritesThroughLinks) {
     ASSERT_TRUE(write_file(outside.path("target"), "outside"));
     ASSERT_EQ(symlink(outside.path("target").c_str(), dir.path("file").c_str()), 0);
     ASSERT_EQ(symlink(outside.root.c_str(), dir.path("linkdir").c_str()), 0);
-    EXPECT_TRUE(write_safely(dir.root, "file", "mine"));
+    DirectoryHandle top;
+    ASSERT_TRUE(open_directory(top, dir.root));
+    EXPECT_TRUE(write_safely(top, "file", "mine"));
     EXPECT_EQ(read_file(outside.path("target")), "outside");
-    EXPECT_FALSE(write_safely(dir.root, "linkdir/target", "mine"));
+    EXPECT_FALSE(write_safely(top, "linkdir/target", "mine"));
     EXPECT_EQ(list_names(outside.root), std::vector<std::string>{"target"});
     // The directory handed in may itself be a link the user made.
-    EXPECT_TRUE(write_safely(dir.path("linkdir"), "new", "mine"));
+    DirectoryHandle linked;
+    ASSERT_TRUE(open_directory(linked, dir.path("linkdir")));
+    EXPECT_TRUE(write_safely(linked, "new", "mine"));
     EXPECT_EQ(read_file(outside.path("new")), "mine");
     // A subdirectory opened through its handle refuses a link as well.
-    DirectoryHandle top;
     DirectoryHandle child;
-    ASSERT_TRUE(open_directory(top, dir.root));
     EXPECT_FALSE(open_subdirectory(child, top, "linkdir"));
 }
 #endif

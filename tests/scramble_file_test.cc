@@ -16,6 +16,8 @@ TEST(ScrambleFile, EveryByteIsXoredWithTheKeyRepeatingEvery15Bytes) {
     ScratchDir dir;
     // Around the key length, and past the copy's block (a multiple of 15)
     // with a length that is not, to catch a key that restarts per block.
+    // The expected copies come from the key written out byte for byte in
+    // the tests' own support, so no key byte can be wrong.
     for (const size_t length : {0u, 1u, 15u, 16u, 30u, 245760u + 7u, 3u * 245760u + 1000u}) {
         const std::string plain = patterned_bytes(length);
         ASSERT_TRUE(write_file(dir.path("in.bmp"), plain));
@@ -23,19 +25,6 @@ TEST(ScrambleFile, EveryByteIsXoredWithTheKeyRepeatingEvery15Bytes) {
         EXPECT_EQ(read_file(dir.path("_o_in.bmp")), scrambled(plain)) << length;
     }
     EXPECT_TRUE(temporaries(list_names(dir.root)).empty());
-}
-
-// The key itself, written out byte for byte: a copy of 30 zero bytes is the
-// key twice, so byte 15 uses key byte 0 again and no key byte can be wrong.
-TEST(ScrambleFile, ThirtyZeroBytesGiveTheKeyTwice) {
-    ScratchDir dir;
-    ASSERT_TRUE(write_file(dir.path("a.txt"), std::string(30, '\0')));
-    ASSERT_EQ(scramble_file(dir.path("a.txt"), dir.path("_o_a.txt")), 0);
-    const unsigned char key[15] = {0x5A, 0xC3, 0x1E, 0x96, 0x07, 0xB4, 0x3D, 0xE8,
-                                   0x71, 0x0F, 0xA2, 0x4C, 0xD9, 0x66, 0x2B};
-    const std::string expected = std::string(reinterpret_cast<const char*>(key), 15) +
-                                 std::string(reinterpret_cast<const char*>(key), 15);
-    EXPECT_EQ(read_file(dir.path("_o_a.txt")), expected);
 }
 
 TEST(ScrambleFile, ScramblingTheCopyGivesTheSourceBack) {

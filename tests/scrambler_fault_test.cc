@@ -25,13 +25,6 @@
 #include <cstdlib>
 #endif
 
-namespace {
-
-// The scrambler's answer to the two pauses of a run.
-const std::string kEnterTwice = "\n\n";
-
-}  // namespace
-
 // A directory standing where a copy would go is a fault of that one file:
 // it gets "error.", the directory and what it holds stay as they were, no
 // temporary is left beside it, and the other files are still done.
@@ -42,7 +35,7 @@ TEST(ScramblerFault, DestinationThatIsADirectoryIsLeftAlone) {
     ASSERT_TRUE(make_dir(tree.path("_o_a.txt")));
     ASSERT_TRUE(write_file(tree.path("_o_a.txt/keep.dat"), "kept"));
 
-    const ProcessResult run = run_program(SCRAMBLER_PATH, {tree.root}, kEnterTwice);
+    const ProcessResult run = run_scrambler_program(tree.root);
 
     EXPECT_EQ(run.exit_status, 1);
     EXPECT_NE(run.output.find("a.txt ...error.\n"), std::string::npos) << run.output;
@@ -56,11 +49,6 @@ TEST(ScramblerFault, DestinationThatIsADirectoryIsLeftAlone) {
 #ifndef _WIN32
 
 namespace {
-
-// Runs the scrambler on `directory` with its files capped at `limit` bytes.
-ProcessResult run_with_file_size_limit(const std::string& directory, uint64_t limit) {
-    return run_program_with_file_size_limit(SCRAMBLER_PATH, {directory}, kEnterTwice, limit);
-}
 
 // The entries of the directory open as `directory_fd`, "." and ".." left out.
 std::vector<std::string> names_at(int directory_fd) {
@@ -115,19 +103,20 @@ TEST(ScramblerFault, DiskFullKeepsTheEarlierCopyAndLeavesNoTemporary) {
     ASSERT_TRUE(write_file(tree.path("big.bmp"), old_big));
     ASSERT_TRUE(write_file(tree.path("small.bmp"), "small"));
     ASSERT_TRUE(write_file(tree.path("notes.txt"), "notes"));
-    ASSERT_EQ(run_program(SCRAMBLER_PATH, {tree.root}, kEnterTwice).exit_status, 0);
+    ASSERT_EQ(run_scrambler_program(tree.root).exit_status, 0);
     ASSERT_EQ(read_file(tree.path("_o_big.bmp")), scrambled(old_big));
 
     // The source grows past what the disk now takes.
     ASSERT_TRUE(write_file(tree.path("big.bmp"), std::string(300000, 'n')));
     ASSERT_TRUE(write_file(tree.path("notes.txt"), "new notes"));
-    const ProcessResult run = run_with_file_size_limit(tree.root, uint64_t{64} * 1024);
+    const ProcessResult run =
+        run_program_with_file_size_limit(SCRAMBLER_PATH, {tree.root}, kEnterTwice, uint64_t{64} * 1024);
 
     EXPECT_EQ(run.exit_status, 1);
     EXPECT_NE(run.output.find("big.bmp ...error.\n"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("small.bmp ...done.\n"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("notes.txt ...done.\n"), std::string::npos) << run.output;
-    EXPECT_NE(run.output.find("successful.\npress enter key.\n"), std::string::npos);
+    EXPECT_NE(run.output.find("successful.\n" + kPress), std::string::npos);
     EXPECT_EQ(read_file(tree.path("_o_big.bmp")), scrambled(old_big));
     EXPECT_EQ(read_file(tree.path("_o_notes.txt")), scrambled("new notes"));
     EXPECT_TRUE(temporaries(list_names(tree.root)).empty()) << run.output;
@@ -227,7 +216,7 @@ TEST(ScramblerFault, DirectoryWithAHundredThousandEntries) {
     }
     close(directory_fd);
 
-    const ProcessResult run = run_program(SCRAMBLER_PATH, {tree.root}, kEnterTwice);
+    const ProcessResult run = run_scrambler_program(tree.root);
 
     EXPECT_EQ(run.exit_status, 0);
     const size_t expected_assets = (kEntries + kEntries / kAssets - 1) / (kEntries / kAssets);
@@ -266,7 +255,7 @@ TEST(ScramblerFault, OutOfMemoryIsReported) {
         run_program_with_limit(SCRAMBLER_PATH, {tree.root}, kEnterTwice, RLIMIT_AS, uint64_t{20} << 20);
 
     // Enter, echoed at a terminal, ended the prompt's line.
-    EXPECT_EQ(run.output, "press enter to start...out of memory.\npress enter key.\n");
+    EXPECT_EQ(run.output, "press enter to start...out of memory.\n" + kPress);
     EXPECT_EQ(run.exit_status, 1);
 }
 
@@ -289,12 +278,12 @@ TEST(ScramblerFault, LinkLoopsAndLinksLeadingOutOfTheTree) {
     ASSERT_EQ(symlink("../../outside", (tree + "/sub/out").c_str()), 0);
     ASSERT_EQ(symlink("../outside/victim.txt", (tree + "/_o_a.txt").c_str()), 0);
 
-    const ProcessResult run = run_program(SCRAMBLER_PATH, {tree}, kEnterTwice);
+    const ProcessResult run = run_scrambler_program(tree);
 
     // The self-link is no file to read: its one "error." sets the status.
     EXPECT_EQ(run.exit_status, 1);
     EXPECT_EQ(run.output, "press enter to start...a.txt ...done.\nb.txt ...done.\nloop.txt ...error.\n"
-                          "successful.\npress enter key.\n");
+                          "successful.\n" + kPress);
     EXPECT_EQ(list_names(outside), (std::vector<std::string>{"c.txt", "victim.txt"}));
     EXPECT_EQ(read_file(outside + "/victim.txt"), "precious");
     EXPECT_EQ(read_file(outside + "/c.txt"), "charlie");

@@ -23,12 +23,15 @@ TEST(ScramblerProcess, TranscriptAndCopiesAreTheSameBytesEverywhere) {
     for (const char* name : {"w.tga", "sub/v.tga", "sub/u.txt"}) ASSERT_TRUE(write_file(scratch.path(name), name));
 
     // Every BMP of the tree, then every TGA, then every TXT, each kind's
-    // top folder before its subfolder.
-    const ProcessResult run = run_program(SCRAMBLER_PATH, {scratch.root}, "\n\n");
-    EXPECT_EQ(run.output,
-              "press enter to start...y.bmp ...done.\nz.bmp ...done.\nw.tga ...done.\nv.tga ...done.\n"
-              "x.txt ...done.\nu.txt ...done.\nsuccessful.\npress enter key.\n");
+    // top folder before its subfolder; a separator after the folder's name
+    // changes nothing.
+    const std::string transcript =
+        "press enter to start...y.bmp ...done.\nz.bmp ...done.\nw.tga ...done.\nv.tga ...done.\n"
+        "x.txt ...done.\nu.txt ...done.\nsuccessful.\n" + kPress;
+    const ProcessResult run = run_scrambler_program(scratch.root + "/");
+    EXPECT_EQ(run.output, transcript);
     EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run_scrambler_program(scratch.root).output, transcript);
     // Copies are binary: no line-end or end-of-file translation on the way.
     EXPECT_EQ(read_file(scratch.path("_o_x.txt")), scrambled("line one\r\nline two\n"));
     EXPECT_EQ(read_file(scratch.path("_o_y.bmp")), scrambled(std::string("BM\0\x1a\r\n\xff", 7)));
@@ -44,18 +47,20 @@ TEST(ScramblerProcess, RefusedArgumentsAsTyped) {
 
     // A wildcard reaches the program unexpanded and names nothing.
     ProcessResult run = run_program(SCRAMBLER_PATH, {scratch.path("*.bmp")}, "\n");
-    EXPECT_EQ(run.output, "directory open error.\npress enter key.\n");
-
-    run = run_program(SCRAMBLER_PATH, {scratch.path("a.bmp")}, "\n");
-    EXPECT_EQ(run.output, "It isn't directory.\npress enter key.\n");
+    EXPECT_EQ(run.output, "directory open error.\n" + kPress);
     EXPECT_EQ(run.exit_status, 1);
 
-    run = run_program(SCRAMBLER_PATH, {}, "\n");
-    EXPECT_EQ(run.output, "");
-    EXPECT_EQ(run.exit_status, 2);
-    run = run_program(SCRAMBLER_PATH, {scratch.root, scratch.root}, "\n");
-    EXPECT_EQ(run.output, "");
-    EXPECT_EQ(run.exit_status, 2);
+    run = run_program(SCRAMBLER_PATH, {scratch.path("a.bmp")}, "\n");
+    EXPECT_EQ(run.output, "It isn't directory.\n" + kPress);
+    EXPECT_EQ(run.exit_status, 1);
+
+    // A wrong number of arguments ends at once: nothing shown, no pause.
+    for (const std::vector<std::string>& arguments : {std::vector<std::string>{}, {scratch.root, scratch.root}}) {
+        run = run_program(SCRAMBLER_PATH, arguments, "\n");
+        EXPECT_EQ(run.output, "");
+        EXPECT_EQ(run.exit_status, 2);
+        EXPECT_EQ(run.unread, "\n") << "the program paused";
+    }
     EXPECT_EQ(list_names(scratch.root), (std::vector<std::string>{"a.bmp", "b.bmp"}));
 }
 
@@ -81,7 +86,7 @@ TEST(ScramblerProcess, ALinkedFolderOfOddSources) {
     const ProcessResult run = run_program(SCRAMBLER_PATH, {scratch.path("link")}, "\n\n");
     EXPECT_EQ(run.output,
               "press enter to start...bad.bmp ...error.\nfifo.bmp ...error.\nlink.bmp ...done.\n"
-              "x.tga ...done.\np.tga ...done.\nsuccessful.\npress enter key.\n");
+              "x.tga ...done.\np.tga ...done.\nsuccessful.\n" + kPress);
     EXPECT_EQ(run.exit_status, 1);
     EXPECT_EQ(read_file(scratch.path("real/_o_link.bmp")), scrambled("data"));
     EXPECT_EQ(read_file(scratch.path("real/pics.bmp/_o_p.tga")), scrambled("p"));

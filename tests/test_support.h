@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "common/console.h"
@@ -43,10 +45,41 @@ struct CapturedConsole {
     Console console;
 };
 
-// `bytes` as the scrambler writes them: byte i XOR key byte i mod 15, with
-// the key written out here rather than taken from the product, so a wrong
-// key byte fails every test that compares a copy.
-std::string scrambled(const std::string& bytes);
+// `bytes` as the scrambler writes them at `offset` of a copy: byte i XOR
+// key byte (offset + i) mod 15, counted in 64 bits, with the key written
+// out here rather than taken from the product, so a wrong key byte fails
+// every test that compares a copy.
+std::string scrambled(const std::string& bytes, int64_t offset = 0);
+
+// One whole file through the safe output into `directory`, which is held
+// open; true when it stands complete under `relative`.
+bool write_safely(const DirectoryHandle& directory, const std::string& relative, const std::string& bytes);
+
+// A file of `size` bytes, all zero but for `pieces` written at their
+// offsets, that costs no disk but for those where the file system allows.
+bool make_sparse_file(const std::string& path, int64_t size,
+                      const std::vector<std::pair<int64_t, std::string>>& pieces);
+
+// Up to `length` bytes of the file at `offset`, counted in 64 bits whatever
+// the width of size_t and long; fewer at its end.
+std::string read_file_at(const std::string& path, int64_t offset, size_t length);
+
+// A swap that swap_folder_for_link makes, as someone racing the walk could:
+// the first time the walk is about to open `when`, `folder` is moved to
+// `folder` + ".real" and a link to `target` put in its place. `moved` tells
+// whether the system allowed the move (Windows refuses it for a folder the
+// walk holds open), `linked` whether the link then stood.
+struct LinkSwap {
+    std::string when;
+    std::string folder;
+    std::string target;
+    bool moved = false;
+    bool linked = false;
+};
+extern LinkSwap link_swap;
+
+// The walk's hook that makes link_swap's swap, once.
+void swap_folder_for_link(const std::string& name);
 
 // The scene of the tests that swap a folder for a link mid-walk: `tree`/b
 // holding c/c.bmp, and `outside` holding o.bmp and c/o.bmp, which no walk of
@@ -74,9 +107,16 @@ inline const std::string kPress = "press enter key.\n";
 // How many times `piece` occurs in `text`, overlaps counted.
 size_t count_of(const std::string& text, const std::string& piece);
 
+// Enter for each of the scrambler's two pauses, and for the unpacker's one.
+inline const std::string kEnterTwice = "\n\n";
+inline const std::string kEnterOnce = "\n";
+
 struct ProcessResult {
     int exit_status = -1;
     std::string output;
+    // What the program never took of its input. It reads a file in blocks,
+    // so this tells only whether it read at all: a pause reads it all.
+    std::string unread;
     long peak_kib = 0;  // the program's peak resident memory, where the system tells
 };
 
@@ -84,6 +124,10 @@ struct ProcessResult {
 // standard output collected.
 ProcessResult run_program(const std::string& program, const std::vector<std::string>& arguments,
                           const std::string& typed);
+
+// The real programs on their one argument, Enter typed for each pause.
+ProcessResult run_scrambler_program(const std::string& directory, const std::string& typed = kEnterTwice);
+ProcessResult run_unpacker_program(const std::string& archive, const std::string& typed = kEnterOnce);
 
 #ifndef _WIN32
 // As run_program, with every file the program writes capped at `limit`
@@ -106,6 +150,16 @@ inline constexpr unsigned kUnprivilegedId = 65534;
 // permission bits hold as they do for an ordinary user.
 ProcessResult run_program_unprivileged(const std::string& program, const std::vector<std::string>& arguments,
                                        const std::string& typed);
+
+// Reads what the pipe or terminal `fd` gives, appending it to `seen`, until
+// `wanted` is in `seen`, the writer has gone, or `seconds` have passed. A
+// reader gets the program's writes in pieces as they come, so no single
+// read is sure to hold two of them. True when `wanted` arrived.
+bool read_until(int fd, std::string& seen, const std::string& wanted, int seconds = 10);
+
+// All that the pipe or terminal `fd` gives until its writer has gone, or
+// what came within `seconds` if it never goes.
+std::string read_to_end(int fd, int seconds = 60);
 
 // Hands `path` and all below it to the user nobody when the tests run as
 // root, for run_program_unprivileged to work in.
@@ -150,3 +204,21 @@ DriverRun run_driver(Driver driver, const std::vector<std::string>& arguments, c
     const int status = call_driver(driver, capture.console, arguments);
     return {status, capture.output(), capture.unread_input()};
 }
+
+// The drivers in-process, as the programs would run them.
+DriverRun run_scrambler_driver(const std::vector<std::string>& arguments, const std::string& typed = kEnterTwice);
+DriverRun run_unpacker_driver(const std::string& archive, const std::string& typed);
+
+#ifdef _WIN32
+// UTF-8 text, as the programs hold names, as the UTF-16 the wide calls take.
+std::wstring wide_of(std::string_view text);
+
+// A link at `link` to `target`: a junction (for a directory) or a symbolic
+// link (for a file, where the user may make one) on Windows; under Wine,
+// which makes neither, a Linux symbolic link, which Wine lists as a reparse
+// point. False when none can be made.
+bool make_link(const std::string& link, const std::string& target, bool directory);
+
+// Removes a link made by make_link, never what it leads to.
+void remove_link(const std::string& link, bool directory);
+#endif

@@ -80,7 +80,7 @@ TEST(UnpackerFault, DirectoryAtAnEntrysNameIsLeftAlone) {
     ASSERT_TRUE(write_file(scratch.path("a/x/keep"), "kept"));
     ASSERT_TRUE(write_file(scratch.path("a.pak"), make_pak({{"first", "1"}, {"x", "2"}, {"last", "3"}})));
 
-    const ProcessResult run = run_program(UNPACKER_PATH, {scratch.path("a.pak")}, "\n");
+    const ProcessResult run = run_unpacker_program(scratch.path("a.pak"));
 
     EXPECT_EQ(run.exit_status, 1);
     EXPECT_EQ(run.output, "files: 3\n00000320 - 00000320: first ...done.\n00000321 - 00000321: x ...\n"
@@ -105,7 +105,7 @@ TEST(UnpackerFault, ArchiveWithAHundredThousandEntries) {
     }
     ASSERT_TRUE(write_file(scratch.path("many.pak"), make_pak(items)));
 
-    const ProcessResult run = run_program(UNPACKER_PATH, {scratch.path("many.pak")}, "\n");
+    const ProcessResult run = run_unpacker_program(scratch.path("many.pak"));
 
     EXPECT_EQ(run.exit_status, 0);
     EXPECT_EQ(run.output.rfind("files: 100000\n", 0), 0u);
@@ -144,10 +144,9 @@ TEST(UnpackerFault, HugeDirectoriesAreJudgedInBoundedMemory) {
         std::string head = pak_header(c.count);
         if (!c.first_name.empty()) head += pak_record(c.first_name, 0, 0);
         const int64_t size = 8 + int64_t{264} * c.count - c.missing_bytes;
-        ASSERT_TRUE(write_file(path, head));
-        ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(size)), 0);
+        ASSERT_TRUE(make_sparse_file(path, size, {{0, head}}));
 
-        const ProcessResult run = run_program(UNPACKER_PATH, {path}, "\n");
+        const ProcessResult run = run_unpacker_program(path);
 
         EXPECT_EQ(run.output, c.expected);
         EXPECT_EQ(run.exit_status, 1);
@@ -157,10 +156,11 @@ TEST(UnpackerFault, HugeDirectoriesAreJudgedInBoundedMemory) {
     }
 }
 
-// A link the user made on the way to the archive is followed. A
-// link inside the output directory standing as an entry's subdirectory is never followed,
-// wherever it leads (out of the tree, up, or round in a loop): the run
-// stops there and nothing is written through it.
+// A link the user made on the way to the archive is followed. A link
+// inside the output directory is never followed: one at an entry's name is
+// replaced by the entry's file, and one standing as an entry's
+// subdirectory, wherever it leads (out of the tree, up, or round in a
+// loop), stops the run there. Nothing is written through either.
 TEST(UnpackerFault, FollowsTheUsersLinkButNoLinkInsideTheOutput) {
     const char* const targets[] = {"../../outside", "..", "sub"};
     for (const char* target : targets) {
@@ -171,9 +171,11 @@ TEST(UnpackerFault, FollowsTheUsersLinkButNoLinkInsideTheOutput) {
         ASSERT_TRUE(make_dir(scratch.path("real/a")));
         ASSERT_EQ(symlink("real", scratch.path("lnk").c_str()), 0);
         ASSERT_EQ(symlink(target, scratch.path("real/a/sub").c_str()), 0);
+        ASSERT_TRUE(write_file(scratch.path("evil"), "sentinel"));
+        ASSERT_EQ(symlink("../../evil", scratch.path("real/a/x").c_str()), 0);
         ASSERT_TRUE(write_file(scratch.path("real/a.pak"), make_pak({{"x", "through the user's link"}, {"sub/y", "y"}})));
 
-        const ProcessResult run = run_program(UNPACKER_PATH, {scratch.path("lnk/a.pak")}, "\n");
+        const ProcessResult run = run_unpacker_program(scratch.path("lnk/a.pak"));
 
         EXPECT_EQ(run.exit_status, 1);
         EXPECT_EQ(run.output, "files: 2\n00000218 - 0000022E: x ...done.\n0000022F - 0000022F: sub/y ...\n"
@@ -181,10 +183,13 @@ TEST(UnpackerFault, FollowsTheUsersLinkButNoLinkInsideTheOutput) {
         EXPECT_EQ(read_file(scratch.path("real/a/x")), "through the user's link");
         EXPECT_EQ(list_names(scratch.path("real/a")), (std::vector<std::string>{"sub", "x"}));
         EXPECT_TRUE(list_names(scratch.path("outside")).empty());
-        EXPECT_EQ(list_names(scratch.root), (std::vector<std::string>{"lnk", "outside", "real"}));
+        EXPECT_EQ(list_names(scratch.root), (std::vector<std::string>{"evil", "lnk", "outside", "real"}));
+        EXPECT_EQ(read_file(scratch.path("evil")), "sentinel");
         struct stat link;
         ASSERT_EQ(lstat(scratch.path("real/a/sub").c_str(), &link), 0);
         EXPECT_TRUE(S_ISLNK(link.st_mode));
+        ASSERT_EQ(lstat(scratch.path("real/a/x").c_str(), &link), 0);
+        EXPECT_TRUE(S_ISREG(link.st_mode));
     }
 }
 
@@ -230,7 +235,7 @@ TEST(UnpackerFault, AnEntryCopiedAcrossFileSystemsArrivesWhole) {
     // The user's link to the archive: the folder is made beside the link.
     ASSERT_EQ(symlink(archive_side.path("a.pak").c_str(), on_disk.path("a.pak").c_str()), 0);
 
-    const ProcessResult run = run_program(UNPACKER_PATH, {on_disk.path("a.pak")}, "\n");
+    const ProcessResult run = run_unpacker_program(on_disk.path("a.pak"));
 
     EXPECT_EQ(run.exit_status, 0) << run.output;
     EXPECT_TRUE(read_file(on_disk.path("a/big.bin")) == data);
@@ -239,22 +244,28 @@ TEST(UnpackerFault, AnEntryCopiedAcrossFileSystemsArrivesWhole) {
 // The output folder's name is the program's own: a link standing there,
 // put by whoever controls the archive's folder, is never followed, whether
 // the archive has entries or none, and the message stands on its own line.
+// A file standing there fails an archive with no entry to fail on just the
+// same, and stays as it was.
 TEST(UnpackerFault, NeverFollowsALinkAtTheOutputFoldersName) {
     ScratchDir scratch;
     ASSERT_TRUE(make_dir(scratch.path("elsewhere")));
     ASSERT_EQ(symlink("elsewhere", scratch.path("data").c_str()), 0);
     ASSERT_EQ(symlink("elsewhere", scratch.path("empty").c_str()), 0);
+    ASSERT_TRUE(write_file(scratch.path("file"), "in the way"));
     ASSERT_TRUE(write_file(scratch.path("data.pak"), make_pak({{"a.txt", "data"}})));
     ASSERT_TRUE(write_file(scratch.path("empty.pak"), make_pak({})));
+    ASSERT_TRUE(write_file(scratch.path("file.pak"), make_pak({})));
     const std::pair<const char*, std::string> cases[] = {
         {"data.pak", "files: 1\n00000110 - 00000113: a.txt ...\nfile open error.\n" + kPress},
-        {"empty.pak", "files: 0\nfile open error.\n" + kPress}};
+        {"empty.pak", "files: 0\nfile open error.\n" + kPress},
+        {"file.pak", "files: 0\nfile open error.\n" + kPress}};
     for (const auto& [archive, expected] : cases) {
-        const ProcessResult run = run_program(UNPACKER_PATH, {scratch.path(archive)}, "\n");
-        EXPECT_EQ(run.output, expected);
-        EXPECT_EQ(run.exit_status, 1);
+        const ProcessResult run = run_unpacker_program(scratch.path(archive));
+        EXPECT_EQ(run.output, expected) << archive;
+        EXPECT_EQ(run.exit_status, 1) << archive;
     }
     EXPECT_TRUE(list_names(scratch.path("elsewhere")).empty());
+    EXPECT_EQ(read_file(scratch.path("file")), "in the way");
 }
 
 #endif

@@ -25,6 +25,7 @@ TEST(UnpackerProcess, EndsSilentlyOnAWrongArgumentCountOrAnUnopenableArchive) {
         ProcessResult result = run_program(UNPACKER_PATH, arguments, "\n");
         EXPECT_EQ(result.exit_status, status);
         EXPECT_EQ(result.output, "");
+        EXPECT_EQ(result.unread, "\n") << "the program paused";
     }
     EXPECT_EQ(list_names(scratch.root), (std::vector<std::string>{"dir.pak"}));
 }
@@ -50,13 +51,13 @@ TEST(UnpackerProcess, UnpacksTheSampleAndReportsErrorsWithStatusOne) {
     EXPECT_EQ(result.exit_status, 0);
     EXPECT_EQ(result.output, "files: 3\n00000320 - 00000339: readme.txt ...done.\n"
                              "0000033A - 00000348: level1.map ...done.\n00000349 - 00000348: empty.dat ...done.\n"
-                             "successful.\npress enter key.\n");
+                             "successful.\n" + kPress);
     EXPECT_EQ(read_file(scratch.path("sample/level1.map")), "####\n#..#\n####\n");
 
     write_file(scratch.path("bad.pak"), "not an archive");
     result = run_program(UNPACKER_PATH, {scratch.path("bad.pak")}, "");
     EXPECT_EQ(result.exit_status, 1);
-    EXPECT_EQ(result.output, "It isn't PAK file\npress enter key.\n");
+    EXPECT_EQ(result.output, "It isn't PAK file\n" + kPress);
 }
 
 // The program that rewrites examples/sample.pak writes the file shipped.

@@ -11,10 +11,14 @@
 #include "test_support.h"
 
 #ifndef _WIN32
-#include <poll.h>
 #include <pty.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
+#endif
+
+#ifdef __linux__
+#include <sys/inotify.h>
 #endif
 
 namespace {
@@ -92,23 +96,6 @@ TEST(WalkTree, LinkedDirectoriesAreNotWalkedSoLoopsEnd) {
     EXPECT_EQ(list_names(outside.root), std::vector<std::string>{"far.txt"});
 }
 
-namespace {
-
-// The tree the swap hook works on: when the walk is about to open
-// `g_swap_when`, `g_swap_folder` is moved aside and a link to `g_outside`
-// put in its place, as someone racing the walk could.
-std::string g_swap_when;
-std::string g_swap_folder;
-std::string g_outside;
-
-void swap_folder_for_link(const std::string& name) {
-    if (name != g_swap_when) return;
-    ASSERT_EQ(rename(g_swap_folder.c_str(), (g_swap_folder + ".real").c_str()), 0);
-    ASSERT_EQ(symlink(g_outside.c_str(), g_swap_folder.c_str()), 0);
-}
-
-}  // namespace
-
 // A folder swapped for a link while the walk runs, just before the walk
 // enters it or while the walk is inside it, or a file swapped for one after
 // it was listed, never leads the walk out of the tree: nothing outside is
@@ -131,13 +118,12 @@ TEST(WalkTree, AFolderSwappedForALinkNeverLeadsOutOfTheTree) {
         ScratchDir dir;
         ScratchDir outside;
         ASSERT_TRUE(make_link_swap_scene(dir.root, outside.root));
-        g_swap_when = c.swap_when;
-        g_swap_folder = dir.path(c.swapped);
-        g_outside = outside.path(c.link_to);
+        link_swap = {c.swap_when, dir.path(c.swapped), outside.path(c.link_to)};
         set_walk_hook(swap_folder_for_link);
         bool all_done = !c.all_done;
         EXPECT_EQ(walk(dir, "*.bmp", &all_done), c.expected) << c.swap_when;
         set_walk_hook(nullptr);
+        EXPECT_TRUE(link_swap.linked) << c.swap_when;
         EXPECT_EQ(all_done, c.all_done) << c.swap_when;
         EXPECT_EQ(list_names(outside.root), (std::vector<std::string>{"c", "o.bmp"})) << c.swap_when;
         EXPECT_EQ(list_names(outside.path("c")), std::vector<std::string>{"o.bmp"}) << c.swap_when;
@@ -157,11 +143,7 @@ bool g_copy_stood = true;
 void look_at_the_screen(const std::string& name) {
     if (name != "a.txt") return;
     g_copy_stood = file_exists(g_copy);
-    pollfd screen{g_screen, POLLIN, 0};
-    char shown[256];
-    // The bound only keeps a name that never comes from hanging the suite.
-    const ssize_t got = poll(&screen, 1, 10000) == 1 ? read(g_screen, shown, sizeof shown) : 0;
-    g_shown.assign(shown, got > 0 ? static_cast<size_t>(got) : 0);
+    read_until(g_screen, g_shown, "a.txt ...");
 }
 
 }  // namespace
@@ -177,6 +159,7 @@ TEST(WalkTree, AtATerminalANameIsShownBeforeItsFileIsCopied) {
     ASSERT_NE(out, nullptr);
     Console console = make_console(stdin, out);
     g_copy = dir.path("_o_a.txt");
+    g_shown.clear();
     set_walk_hook(look_at_the_screen);
     DirectoryHandle top;
     ASSERT_TRUE(open_directory(top, dir.root));
@@ -204,22 +187,40 @@ void swap_file_for_fifo(const std::string& name) {
 }  // namespace
 
 // A FIFO, whether found by the listing or swapped in after it, is never
-// read nor copied as empty.
+// read nor copied as empty. One the listing shows as a FIFO, and a device,
+// is not even opened: that would wake a writer waiting on the FIFO, and a
+// device may act on being opened.
 TEST(WalkTree, SpecialFilesAreErrorsAndTheWalkGoesOn) {
     ScratchDir dir;
     ASSERT_EQ(mkfifo(dir.path("a.txt").c_str(), 0600), 0);
     ASSERT_EQ(symlink("nowhere", dir.path("b.txt").c_str()), 0);
     ASSERT_TRUE(write_file(dir.path("c.txt"), "c"));
     ASSERT_TRUE(write_file(dir.path("d.txt"), "d"));
+    std::string expected = "a.txt ...error.\nb.txt ...error.\nc.txt ...done.\nd.txt ...error.\n";
+    // The null device, where the system lets this user make one.
+    if (mknod(dir.path("e.txt").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0) expected += "e.txt ...error.\n";
+#ifdef __linux__
+    const int opens = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(opens, 0);
+    ASSERT_GE(inotify_add_watch(opens, dir.path("a.txt").c_str(), IN_OPEN), 0);
+    if (file_exists(dir.path("e.txt"))) {
+        ASSERT_GE(inotify_add_watch(opens, dir.path("e.txt").c_str(), IN_OPEN), 0);
+    }
+#endif
     g_fifo_folder = dir.root;
     set_walk_hook(swap_file_for_fifo);
     bool all_done = true;
-    EXPECT_EQ(walk(dir, "*.txt", &all_done), "a.txt ...error.\nb.txt ...error.\nc.txt ...done.\nd.txt ...error.\n");
+    EXPECT_EQ(walk(dir, "*.txt", &all_done), expected);
     set_walk_hook(nullptr);
     EXPECT_FALSE(all_done);
     EXPECT_FALSE(file_exists(dir.path("_o_a.txt")));
     EXPECT_TRUE(file_exists(dir.path("_o_c.txt")));
     EXPECT_FALSE(file_exists(dir.path("_o_d.txt")));
+#ifdef __linux__
+    char event[4096];
+    EXPECT_LT(read(opens, event, sizeof event), 0) << "a FIFO or device the listing showed was opened";
+    close(opens);
+#endif
 }
 
 TEST(WalkTree, AnUnreadableSubdirectoryIsPassedOverSilently) {

@@ -18,14 +18,6 @@
 
 #include "test_support.h"
 
-// UTF-8 text as UTF-16, for the wide calls.
-inline std::wstring wide_of(std::string_view text) {
-    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(std::max(size, 0)), L'\0');
-    if (size > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
-    return wide;
-}
-
 // `path` (absolute, '\' only) as the wide \\?\ path that Windows takes
 // literally and at any length.
 inline std::wstring literal_path(std::string_view path) { return L"\\\\?\\" + wide_of(path); }

@@ -27,17 +27,12 @@
 
 namespace {
 
-// The real programs, run with one argument and Enter typed for each pause.
-ProcessResult scramble(const std::string& directory) { return run_program(SCRAMBLER_PATH, {directory}, "\n\n"); }
-
-ProcessResult unpack(const std::string& archive) { return run_program(UNPACKER_PATH, {archive}, "\n"); }
-
 // The scrambler's whole transcript when each of `names` was done, in order,
 // each shown as the console shows it.
 std::string scrambled_transcript(const std::vector<std::string>& names) {
     std::string transcript = "press enter to start...";
     for (const std::string& name : names) transcript += name_for_console(name) + " ...done.\n";
-    return transcript + "successful.\npress enter key.\n";
+    return transcript + "successful.\n" + kPress;
 }
 
 const std::string kSoBytes = "\x83\x5c";  // "ソ" in code page 932
@@ -57,7 +52,7 @@ TEST(Win32Names, LookAlikeFoldersAreWalkedAsThemselves) {
         ASSERT_TRUE(make_dir_wide(tree + "\\" + folders[i]));
         ASSERT_TRUE(write_file_wide(tree + "\\" + folders[i] + "\\" + files[i], files[i]));
     }
-    const ProcessResult run = scramble(tree);
+    const ProcessResult run = run_scrambler_program(tree);
     EXPECT_EQ(run.output, scrambled_transcript({"y.txt", "x.txt", "secret.txt"}));
     EXPECT_EQ(run.exit_status, 0);
     for (int i = 0; i < 3; ++i)
@@ -75,7 +70,7 @@ TEST(Win32Names, LookAlikeFilesAreCopiedFromThemselves) {
     ASSERT_TRUE(write_file_wide(scratch.path(wide_a), "wide"));
     ASSERT_TRUE(make_dir_wide(dots));
     ASSERT_TRUE(write_file_wide(dots + "\\x.bmp", "dots"));
-    const ProcessResult run = scramble(scratch.dir.root);
+    const ProcessResult run = run_scrambler_program(scratch.dir.root);
     EXPECT_EQ(run.output, scrambled_transcript({"a.bmp", wide_a, "x.bmp"}));
     EXPECT_EQ(read_file_wide(scratch.path("_o_a.bmp")), scrambled("plain"));
     EXPECT_EQ(read_file_wide(scratch.path("_o_" + wide_a)), scrambled("wide"));
@@ -88,8 +83,8 @@ TEST(Win32Names, LookAlikeArchiveIsTheOneUnpacked) {
     WideScratch scratch;
     ASSERT_TRUE(write_file_wide(scratch.path("c.pak"), make_pak({{"plain.txt", "PLAIN"}})));
     ASSERT_TRUE(write_file_wide(scratch.path(utf8(u8"ｃ.pak")), make_pak({{"wide.txt", "WIDE"}})));
-    const ProcessResult run = unpack(scratch.path(utf8(u8"ｃ.pak")));
-    EXPECT_EQ(run.output, "files: 1\n00000110 - 00000113: wide.txt ...done.\nsuccessful.\npress enter key.\n");
+    const ProcessResult run = run_unpacker_program(scratch.path(utf8(u8"ｃ.pak")));
+    EXPECT_EQ(run.output, "files: 1\n00000110 - 00000113: wide.txt ...done.\nsuccessful.\n" + kPress);
     EXPECT_EQ(run.exit_status, 0);
     EXPECT_EQ(list_names_wide(scratch.path(utf8(u8"ｃ"))), std::vector<std::string>{"wide.txt"});
     EXPECT_FALSE(exists_wide(scratch.path("c")));
@@ -110,10 +105,10 @@ TEST(Win32Names, DoubleByteTrailByteIsNoSeparator) {
     ASSERT_TRUE(write_file_wide(so + "\\sub\\b.txt", "BBBB"));
     ASSERT_TRUE(write_file_wide(wj + "\\" + utf8(u8"ソa.txt"), "SIBLING"));
     ASSERT_TRUE(write_file_wide(so + "\\" + utf8(u8"ソ.txt"), "text"));
-    const ProcessResult run = scramble(so);
+    const ProcessResult run = run_scrambler_program(so);
     // The name is shown in the code page's own bytes, trail byte and all.
     EXPECT_EQ(run.output, "press enter to start...a.txt ...done.\n" + kSoBytes +
-                              ".txt ...done.\nb.txt ...done.\nsuccessful.\npress enter key.\n");
+                              ".txt ...done.\nb.txt ...done.\nsuccessful.\n" + kPress);
     EXPECT_EQ(read_file_wide(so + "\\_o_a.txt"), "\x1b\x82\x5f\xd7");
     EXPECT_EQ(read_file_wide(so + "\\" + utf8(u8"_o_ソ.txt")), scrambled("text"));
     EXPECT_EQ(read_file_wide(so + "\\sub\\_o_b.txt"), scrambled("BBBB"));
@@ -141,8 +136,8 @@ TEST(Win32Names, DoubleByteTrailByteIsNoSeparator) {
     for (const Case& c : cases) {
         ScratchDir archive;
         ASSERT_TRUE(write_file(archive.path("a.pak"), make_pak(c.items)));
-        const ProcessResult unpacked = unpack(archive.path("a.pak"));
-        EXPECT_NE(unpacked.output.find(c.ending + "press enter key.\n"), std::string::npos) << unpacked.output;
+        const ProcessResult unpacked = run_unpacker_program(archive.path("a.pak"));
+        EXPECT_NE(unpacked.output.find(c.ending + kPress), std::string::npos) << unpacked.output;
         EXPECT_EQ(list_names_wide(archive.path("a")), c.written) << unpacked.output;
     }
 }
@@ -155,8 +150,8 @@ TEST(Win32Names, NecAndIbmCodesAreCharacters) {
     ScratchDir archive;
     ASSERT_TRUE(write_file(archive.path("a.pak"), make_pak({{"\xEE\xE0", "NEC"}, {"\xFA\x4A", "1"}, {"\x87\x9A", "2"},
                                                              {"\xEE\xF9", "3"}, {"\xFB\xFC", "IBM"}})));
-    const ProcessResult run = unpack(archive.path("a.pak"));
-    EXPECT_NE(run.output.find("successful.\npress enter key.\n"), std::string::npos) << run.output;
+    const ProcessResult run = run_unpacker_program(archive.path("a.pak"));
+    EXPECT_NE(run.output.find("successful.\n" + kPress), std::string::npos) << run.output;
     EXPECT_EQ(list_names_wide(archive.path("a")),
               (std::vector<std::string>{utf8(u8"Ⅰ"), utf8(u8"∵"), utf8(u8"髙"), utf8(u8"￢")}));
     EXPECT_EQ(read_file_wide(archive.path("a\\") + utf8(u8"髙")), "IBM");
@@ -173,7 +168,7 @@ TEST(Win32Names, TrailingDotsAndBlanks) {
     ASSERT_TRUE(make_dir_wide(tree + "\\sub"));
     ASSERT_TRUE(write_file_wide(tree + "\\sub.\\x.txt", "dotted"));
     ASSERT_TRUE(write_file_wide(tree + "\\sub\\y.txt", "plain"));
-    ProcessResult run = scramble(tree + " ");
+    ProcessResult run = run_scrambler_program(tree + " ");
     EXPECT_EQ(run.output, scrambled_transcript({"y.txt", "x.txt"}));
     EXPECT_EQ(read_file_wide(tree + "\\sub.\\_o_x.txt"), scrambled("dotted"));
     EXPECT_EQ(read_file_wide(tree + "\\sub\\_o_y.txt"), scrambled("plain"));
@@ -181,13 +176,13 @@ TEST(Win32Names, TrailingDotsAndBlanks) {
     const std::string archive = make_pak({{"one.txt", "1"}, {"two.txt", "2"}});
     for (const auto& [name, folder] : {std::pair{"my data .pak", "my data"}, std::pair{"x. .pak", "x"}}) {
         ASSERT_TRUE(write_file_wide(scratch.path(name), archive));
-        run = unpack(scratch.path(name));
+        run = run_unpacker_program(scratch.path(name));
         EXPECT_EQ(run.exit_status, 0) << name << "\n" << run.output;
         EXPECT_EQ(list_names_wide(scratch.path(folder)), (std::vector<std::string>{"one.txt", "two.txt"})) << name;
     }
     // "b.pak." opens "b.pak": its folder is "b", not the archive itself.
     ASSERT_TRUE(write_file_wide(scratch.path("b.pak"), archive));
-    run = unpack(scratch.path("b.pak."));
+    run = run_unpacker_program(scratch.path("b.pak."));
     EXPECT_EQ(run.exit_status, 0) << run.output;
     EXPECT_EQ(list_names_wide(scratch.path("b")), (std::vector<std::string>{"one.txt", "two.txt"}));
 }
@@ -198,8 +193,8 @@ TEST(Win32Names, TrailingDotsAndBlanks) {
 TEST(Win32Names, EntriesWindowsWouldTakeForAnEarlierOne) {
     WideScratch scratch;
     ASSERT_TRUE(write_file_wide(scratch.path("dots.pak"), make_pak({{"a", "1"}, {"a.", "2"}, {"a ", "3"}, {"a. .", "4"}})));
-    ProcessResult run = unpack(scratch.path("dots.pak"));
-    EXPECT_EQ(run.output, "files: 4\nunsafe file name in entry 2\npress enter key.\n");
+    ProcessResult run = run_unpacker_program(scratch.path("dots.pak"));
+    EXPECT_EQ(run.output, "files: 4\nunsafe file name in entry 2\n" + kPress);
     EXPECT_EQ(run.exit_status, 1);
     EXPECT_FALSE(exists_wide(scratch.path("dots")));
 
@@ -214,8 +209,8 @@ TEST(Win32Names, EntriesWindowsWouldTakeForAnEarlierOne) {
     if (short_name == "longfilename.txt") GTEST_SKIP() << "this volume makes no 8.3 names";
     ASSERT_TRUE(write_file_wide(scratch.path("alias.pak"),
                                 make_pak({{"longfilename.txt", "first"}, {short_name, "second"}})));
-    run = unpack(scratch.path("alias.pak"));
-    EXPECT_NE(run.output.find(short_name + " ...\nfile open error.\npress enter key.\n"), std::string::npos)
+    run = run_unpacker_program(scratch.path("alias.pak"));
+    EXPECT_NE(run.output.find(short_name + " ...\nfile open error.\n" + kPress), std::string::npos)
         << run.output;
     EXPECT_EQ(run.exit_status, 1);
     EXPECT_EQ(list_names_wide(scratch.path("alias")), std::vector<std::string>{"longfilename.txt"});
@@ -236,9 +231,9 @@ TEST(Win32Names, DeepFoldersAndALimitStillMet) {
     const std::string longest(251, 'n');
     ASSERT_TRUE(write_file_wide(deep + "\\deep.txt", "deep"));
     ASSERT_TRUE(write_file_wide(deep + "\\" + longest + ".txt", "long"));
-    const ProcessResult run = scramble(scratch.dir.root);
+    const ProcessResult run = run_scrambler_program(scratch.dir.root);
     EXPECT_EQ(run.output, "press enter to start...deep.txt ...done.\n" + longest +
-                              ".txt ...error.\nsuccessful.\npress enter key.\n");
+                              ".txt ...error.\nsuccessful.\n" + kPress);
     EXPECT_EQ(run.exit_status, 1);
     EXPECT_EQ(read_file_wide(deep + "\\_o_deep.txt"), scrambled("deep"));
     EXPECT_EQ(list_names_wide(deep), (std::vector<std::string>{"_o_deep.txt", "deep.txt", longest + ".txt"}));
@@ -256,7 +251,7 @@ TEST(Win32Names, ADriveAloneIsItsCurrentFolder) {
     DirListing entries;
     ASSERT_TRUE(open_directory(directory, drive) && list_directory(directory, entries));
     ASSERT_EQ(names_of(entries), std::vector<std::string>{"a.txt"});
-    const ProcessResult run = scramble(drive);
+    const ProcessResult run = run_scrambler_program(drive);
     EXPECT_EQ(run.output, scrambled_transcript({"a.txt"}));
     EXPECT_EQ(read_file_wide(scratch.path("_o_a.txt")), scrambled("here"));
 }
@@ -271,8 +266,8 @@ TEST(Win32Names, NamesWindowsRefusesWriteNothing) {
     if (GetACP() == 1252) names.emplace_back("a\x9D.txt");
     for (const std::string& refused : names) {
         ASSERT_TRUE(write_file(scratch.path("r.pak"), make_pak({{"ok.txt", "ok"}, {refused, "x"}})));
-        const ProcessResult run = unpack(scratch.path("r.pak"));
-        EXPECT_EQ(run.output, "files: 2\nunsafe file name in entry 2\npress enter key.\n") << refused;
+        const ProcessResult run = run_unpacker_program(scratch.path("r.pak"));
+        EXPECT_EQ(run.output, "files: 2\nunsafe file name in entry 2\n" + kPress) << refused;
         EXPECT_EQ(run.exit_status, 1);
         EXPECT_EQ(list_names(scratch.root), std::vector<std::string>{"r.pak"}) << refused;
     }
@@ -302,9 +297,9 @@ TEST(Win32Names, System32IsSystem32ForA32BitProgram) {
     ASSERT_TRUE(write_file_wide(real + "\\p.pak", make_pak({{"in.txt", "unpacked"}})));
     ASSERT_TRUE(write_file_wide(redirected + "\\b.bmp", "not meant"));
 
-    EXPECT_EQ(scramble(typed).output, scrambled_transcript({"a.bmp"}));
+    EXPECT_EQ(run_scrambler_program(typed).output, scrambled_transcript({"a.bmp"}));
     EXPECT_EQ(read_file_wide(real + "\\_o_a.bmp"), scrambled("meant"));
-    const ProcessResult unpacked = unpack(typed + "\\p.pak");
+    const ProcessResult unpacked = run_unpacker_program(typed + "\\p.pak");
     EXPECT_EQ(unpacked.exit_status, 0) << unpacked.output;
     EXPECT_EQ(read_file_wide(real + "\\p\\in.txt"), "unpacked");
     EXPECT_EQ(list_names_wide(redirected), std::vector<std::string>{"b.bmp"});
