@@ -3,7 +3,8 @@
 // users' attributes; one the user may not write, or one in a sticky folder,
 // is not replaced at all but reported as a file that could not be opened.
 // A new copy is no more open than its source. Both programs, as processes,
-// as root over another user's files and as an ordinary user.
+// as root over another user's files and as an ordinary user, who may also
+// meet folders that cannot be read or written.
 
 #include <gtest/gtest.h>
 
@@ -134,6 +135,50 @@ TEST(ReplacedFile, KeepsItsModeAndAReadOnlyOneStays) {
     EXPECT_EQ(list_names(scratch.path("game")), (std::vector<std::string>{"ro.dat", "rw.dat"}));
 }
 
+// As an ordinary user, folders that may not be read or written: one that
+// cannot be read is passed over without a line, whether it is the folder
+// given or one below it, and the status says so; the unpacker stops at the
+// first entry, having written nothing, when its output folder is read-only
+// or cannot be made beside an archive in a read-only folder.
+TEST(ReplacedFile, FoldersThatMayNotBeReadOrWritten) {
+    const ScratchDir scratch;
+    if (!others_can_reach(scratch.root)) GTEST_SKIP() << "an ordinary user cannot reach " << scratch.root;
+    std::string scrambler;
+    std::string unpacker;
+    ASSERT_TRUE(place_programs(scratch, scrambler, unpacker));
+    for (const char* folder : {"tree", "tree/locked", "locked", "game", "read-only"})
+        ASSERT_TRUE(make_dir(scratch.path(folder)));
+    for (const char* file : {"tree/b.txt", "tree/locked/a.txt", "locked/a.txt"})
+        ASSERT_TRUE(write_file(scratch.path(file), "a"));
+    for (const char* archive : {"game.pak", "read-only/a.pak"})
+        ASSERT_TRUE(write_file(scratch.path(archive), make_pak({{"x.dat", "x"}})));
+    give_to_unprivileged_user(scratch.root);
+    const std::pair<const char*, mode_t> modes[] = {{"tree/locked", 0}, {"locked", 0}, {"game", 0555}, {"read-only", 0555}};
+    for (const auto& [path, mode] : modes) ASSERT_EQ(chmod(scratch.path(path).c_str(), mode), 0) << path;
+    const std::string open_error = "files: 1\n00000110 - 00000110: x.dat ...\nfile open error.\n" + kPress;
+    struct Case {
+        const std::string& program;
+        const char* argument;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {scrambler, "tree", "press enter to start...b.txt ...done.\nsuccessful.\n" + kPress},
+        {scrambler, "locked", "press enter to start...successful.\n" + kPress},
+        {unpacker, "game.pak", open_error},
+        {unpacker, "read-only/a.pak", open_error},
+    };
+    for (const Case& c : cases) {
+        const ProcessResult run = run_program_unprivileged(c.program, {scratch.path(c.argument)}, "\n\n");
+        EXPECT_EQ(run.output, c.expected) << c.argument;
+        EXPECT_EQ(run.exit_status, 1) << c.argument;
+    }
+    for (const auto& [path, mode] : modes) ASSERT_EQ(chmod(scratch.path(path).c_str(), 0755), 0) << path;
+    EXPECT_EQ(list_names(scratch.path("tree/locked")), std::vector<std::string>{"a.txt"});
+    EXPECT_EQ(list_names(scratch.path("locked")), std::vector<std::string>{"a.txt"});
+    EXPECT_TRUE(list_names(scratch.path("game")).empty());
+    EXPECT_EQ(list_names(scratch.path("read-only")), std::vector<std::string>{"a.pak"});
+}
+
 // Root over a user's setgid folder with a default ACL: replaced copies stay
 // the user's, lose setuid and setgid, and keep their ACL and attributes, or
 // take none from the folder; a new copy of root's private file, reached by
@@ -211,6 +256,8 @@ TEST(ReplacedFile, AnotherUsersFilesGiveTheRunnerNoMore) {
         ASSERT_TRUE(write_file(scratch.path(source), "new"));
     for (const char* copy : {"tree/_o_x.txt", "tree/_o_y.txt", "tree/sticky/_o_z.txt"})
         ASSERT_TRUE(write_file(scratch.path(copy), "old"));
+    // Unpacked into the sticky folder: a new file is made, another user's is not replaced.
+    ASSERT_TRUE(write_file(scratch.path("tree/sticky.pak"), make_pak({{"new.dat", "n"}, {"_o_z.txt", "unpacked"}})));
     if (!set_attribute(tree + "/_o_y.txt", "user.note", "unreadable"))
         GTEST_SKIP() << "no user attributes on " << scratch.root;
     give_to_unprivileged_user(scratch.root);
@@ -234,6 +281,13 @@ TEST(ReplacedFile, AnotherUsersFilesGiveTheRunnerNoMore) {
     EXPECT_EQ(attribute(tree + "/_o_y.txt", "user.note"), "unreadable");
     EXPECT_EQ(read_file(tree + "/sticky/_o_z.txt"), "old");
     EXPECT_EQ(owner_and_mode(tree + "/setgid/_o_w.txt"), "65534:4321 0600");
+
+    const ProcessResult unpacked = run_program_unprivileged(unpacker, {tree + "/sticky.pak"}, "\n");
+    EXPECT_EQ(unpacked.output, "files: 2\n00000218 - 00000218: new.dat ...done.\n00000219 - 00000220: _o_z.txt ...\n"
+                               "file open error.\n" + kPress);
+    EXPECT_EQ(unpacked.exit_status, 1);
+    EXPECT_EQ(read_file(tree + "/sticky/_o_z.txt"), "old");
+    EXPECT_EQ(read_file(tree + "/sticky/new.dat"), "n");
     EXPECT_EQ(temporaries(list_names(tree)), std::vector<std::string>{});
     EXPECT_EQ(temporaries(list_names(tree + "/sticky")), std::vector<std::string>{});
 }
