@@ -166,12 +166,16 @@ TEST(ConsoleOnATerminal, ControlCharactersOfNamesAreShownAsQuestionMarks) {
     EXPECT_EQ(run_at_terminal(SCRAMBLER_PATH, scratch.path("tree")), shown);
     EXPECT_EQ(run_program(SCRAMBLER_PATH, {scratch.path("tree")}, "").output, piped);
 
-    ASSERT_TRUE(write_file(scratch.path("x.pak"), make_pak({{"x\x9B[2J.txt", "x"}})));
-    const std::string range = "files: 1\n00000110 - 00000110: ";
+    // A lone byte 0x80 to 0x9F is no character of a Linux name, and only
+    // Windows cannot store <>"|?*: both names are written here.
+    ASSERT_TRUE(write_file(scratch.path("x.pak"), make_pak({{"x\x9B[2J.txt", "x"}, {"q<>\"|?*\x85.txt", "q"}})));
+    const std::string files = "files: 2\n00000218 - 00000218: ";
+    const std::string second = "00000219 - 00000219: ";
     EXPECT_EQ(run_at_terminal(UNPACKER_PATH, scratch.path("x.pak")),
-              range + "x?[2J.txt ...done.\nsuccessful.\n" + kPress);
+              files + "x?[2J.txt ...done.\n" + second + "q<>\"|?*?.txt ...done.\nsuccessful.\n" + kPress);
     EXPECT_EQ(run_program(UNPACKER_PATH, {scratch.path("x.pak")}, "").output,
-              range + "x\x9B[2J.txt ...done.\nsuccessful.\n" + kPress);
+              files + "x\x9B[2J.txt ...done.\n" + second + "q<>\"|?*\x85.txt ...done.\nsuccessful.\n" + kPress);
+    EXPECT_EQ(read_file(scratch.path("x/q<>\"|?*\x85.txt")), "q");
 }
 
 #endif

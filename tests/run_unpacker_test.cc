@@ -97,6 +97,8 @@ TEST(RunUnpacker, StopsAtTheFirstEntryThatCannotBeOpened) {
     }
 }
 
+// Each archive is judged in-process and by the real program, which must
+// agree on the message, the status and writing nothing.
 TEST(RunUnpacker, HostileArchivesCreateNothing) {
     struct Case { std::string bytes; std::string output; };
     const std::string unsafe1 = std::string("files: 1\nunsafe file name in entry 1\n") + kPress;
@@ -106,6 +108,16 @@ TEST(RunUnpacker, HostileArchivesCreateNothing) {
         {make_pak({{"sub\\..\\..\\evil", "x"}}), unsafe1},
         {make_pak({{"/tmp/evil", "x"}}), unsafe1},
         {make_pak({{"Aux.txt", "x"}}), unsafe1},
+        {make_pak({{"sub/nul.txt", "x"}}), unsafe1},
+        {make_pak({{"a:b", "x"}}), unsafe1},
+        {make_pak({{"tab\there", "x"}}), unsafe1},
+        {make_pak({{"del\x7F", "x"}}), unsafe1},
+        {make_pak({{"sub./b", "x"}}), unsafe1},
+        {make_pak({{"d /x", "x"}}), unsafe1},
+#ifndef _WIN32
+        // U+009B as UTF-8; the code page 1252 reads these bytes as two characters.
+        {make_pak({{"csi\xC2\x9B" "2J", "x"}}), unsafe1},
+#endif
         {make_pak({{"ok", "1"}, {"..\\evil", "x"}}), "files: 2\nunsafe file name in entry 2\n" + kPress},
         // Within an entry a broken region counts before an unsafe name, and
         // the first failing entry decides.
@@ -131,6 +143,9 @@ TEST(RunUnpacker, HostileArchivesCreateNothing) {
         EXPECT_EQ(run.output, c.output);
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(run.unread, "rest");
+        const ProcessResult process = run_program(UNPACKER_PATH, {scratch.path("a.pak")}, "\n");
+        EXPECT_EQ(process.output, c.output);
+        EXPECT_EQ(process.exit_status, 1);
         EXPECT_EQ(list_names(scratch.root), (std::vector<std::string>{"a.pak", "evil"}));
         EXPECT_EQ(read_file(scratch.path("evil")), "sentinel");
     }

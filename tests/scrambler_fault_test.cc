@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "pak_writer.h"
 #include "scrambler/scramble_file.h"
 #include "test_support.h"
 
@@ -228,9 +229,29 @@ TEST(ScramblerFault, DirectoryWithAHundredThousandEntries) {
     EXPECT_EQ(read_file(tree.path("_o_t000000.txt")), scrambled(std::string("t000000.txt", 11)));
 }
 
-// Memory that runs out ends the run with its own message and status 1. A
-// listing of 12 MB of names cannot be held within 20 MiB of address space.
-// AddressSanitizer reserves far more address space than that for itself.
+namespace {
+
+// The least address space, to 64 KiB, in which `program` still does a small
+// job as it should (prints `done`): given more work, it finds no memory left.
+uint64_t least_address_space(const std::string& program, const std::string& argument, const std::string& done) {
+    uint64_t fails = uint64_t{1} << 20;
+    uint64_t runs = uint64_t{256} << 20;
+    while (runs - fails > uint64_t{64} << 10) {
+        const uint64_t middle = fails + (runs - fails) / 2;
+        const ProcessResult run = run_program_with_limit(program, {argument}, kEnterTwice, RLIMIT_AS, middle);
+        (run.exit_status == 0 && run.output == done ? runs : fails) = middle;
+    }
+    return runs;
+}
+
+}  // namespace
+
+// Memory that runs out ends the run with its own message and status 1, and
+// what was being written is discarded. Each program is held to the least
+// memory its small job needs; its larger job needs more: for the scrambler
+// a listing of 2 MB of names, for the unpacker the window an entry with
+// data is read through. AddressSanitizer reserves far more address space
+// than any such limit for itself.
 TEST(ScramblerFault, OutOfMemoryIsReported) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "AddressSanitizer cannot run under an address-space limit";
@@ -240,23 +261,45 @@ TEST(ScramblerFault, OutOfMemoryIsReported) {
 #endif
 #endif
     const ScratchInMemory in_memory;
-    const ScratchDir tree;
-    const int directory_fd = open(tree.root.c_str(), O_RDONLY | O_DIRECTORY);
+    const ScratchDir scratch;
+    ASSERT_TRUE(make_dir(scratch.path("small")));
+    ASSERT_TRUE(make_dir(scratch.path("large")));
+    const int directory_fd = open(scratch.path("large").c_str(), O_RDONLY | O_DIRECTORY);
     ASSERT_GE(directory_fd, 0);
-    for (int i = 0; i < 48000; ++i) {
+    for (int i = 0; i < 8000; ++i) {
         const std::string name = std::to_string(i) + std::string(234, 'n') + ".dat";
         const int fd = openat(directory_fd, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ASSERT_GE(fd, 0) << i;
         close(fd);
     }
     close(directory_fd);
-
-    const ProcessResult run =
-        run_program_with_limit(SCRAMBLER_PATH, {tree.root}, kEnterTwice, RLIMIT_AS, uint64_t{20} << 20);
-
-    // Enter, echoed at a terminal, ended the prompt's line.
-    EXPECT_EQ(run.output, "press enter to start...out of memory.\n" + kPress);
-    EXPECT_EQ(run.exit_status, 1);
+    ASSERT_TRUE(write_file(scratch.path("empty.pak"), pak_header(1) + pak_record("a.txt", 0, 0)));
+    // Unpacked into the folder of many names, where nothing may be left.
+    ASSERT_TRUE(write_file(scratch.path("large.pak"), make_pak({{"a.txt", "hello"}})));
+    struct Case {
+        const char* program;
+        const char* small;
+        std::string small_done;
+        const char* large;
+        std::string out_of_memory;
+    };
+    const Case cases[] = {
+        // Enter, echoed at a terminal, ended the prompt's line.
+        {SCRAMBLER_PATH, "small", "press enter to start...successful.\n" + kPress, "large",
+         "press enter to start...out of memory.\n" + kPress},
+        {UNPACKER_PATH, "empty.pak", "files: 1\n00000000 - FFFFFFFF: a.txt ...done.\nsuccessful.\n" + kPress,
+         "large.pak", "files: 1\n00000110 - 00000114: a.txt ...\nout of memory.\n" + kPress},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.program);
+        const uint64_t limit = least_address_space(c.program, scratch.path(c.small), c.small_done);
+        ASSERT_LT(limit, uint64_t{256} << 20) << "the small job never ran";
+        const ProcessResult run =
+            run_program_with_limit(c.program, {scratch.path(c.large)}, kEnterTwice, RLIMIT_AS, limit);
+        EXPECT_EQ(run.output, c.out_of_memory);
+        EXPECT_EQ(run.exit_status, 1);
+        EXPECT_EQ(list_names(scratch.path("large")).size(), 8000u) << "a file was left";
+    }
 }
 
 // Links that loop, or lead out of the tree, must not make the walk go round

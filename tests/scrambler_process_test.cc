@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "scrambler/scramble_file.h"
@@ -62,13 +63,25 @@ TEST(ScramblerProcess, RefusedArgumentsAsTyped) {
         EXPECT_EQ(run.unread, "\n") << "the program paused";
     }
     EXPECT_EQ(list_names(scratch.root), (std::vector<std::string>{"a.bmp", "b.bmp"}));
+
+    // There are no options: --help names a folder.
+    ASSERT_TRUE(make_dir(scratch.path("--help")));
+    ASSERT_TRUE(write_file(scratch.path("--help/h.txt"), "h"));
+    const std::filesystem::path started_in = std::filesystem::current_path();
+    std::filesystem::current_path(scratch.root);
+    run = run_program(SCRAMBLER_PATH, {"--help"}, "\n\n");
+    std::filesystem::current_path(started_in);
+    EXPECT_EQ(run.output, "press enter to start...h.txt ...done.\nsuccessful.\n" + kPress);
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(list_names(scratch.root), (std::vector<std::string>{"--help", "a.bmp", "b.bmp"}));
 }
 
 #ifndef _WIN32
 // The folder given as a link to it, holding what is not a plain file under
 // matching names: a link to a file is scrambled through, a FIFO is an error
 // without blocking, a folder named like an asset is walked as a folder, and
-// a file that fails does not end its walk nor skip the later ones.
+// a file that fails does not end its walk nor skip the later ones, nor
+// does one whose copy's name would pass the system's 255 bytes.
 TEST(ScramblerProcess, ALinkedFolderOfOddSources) {
     ScratchDir scratch;
     ASSERT_TRUE(make_dir(scratch.path("real")));
@@ -81,17 +94,23 @@ TEST(ScramblerProcess, ALinkedFolderOfOddSources) {
     // A folder where its copy would go makes this file fail.
     ASSERT_TRUE(write_file(scratch.path("real/bad.bmp"), "bad"));
     ASSERT_TRUE(make_dir(scratch.path("real/_o_bad.bmp")));
+    const std::string too_long = std::string(249, 'm') + ".txt";  // its copy's name: 256 bytes
+    const std::string longest = std::string(248, 'n') + ".txt";
+    ASSERT_TRUE(write_file(scratch.path("real/" + too_long), "m"));
+    ASSERT_TRUE(write_file(scratch.path("real/" + longest), "n"));
     ASSERT_EQ(symlink("real", scratch.path("link").c_str()), 0);
 
     const ProcessResult run = run_program(SCRAMBLER_PATH, {scratch.path("link")}, "\n\n");
     EXPECT_EQ(run.output,
               "press enter to start...bad.bmp ...error.\nfifo.bmp ...error.\nlink.bmp ...done.\n"
-              "x.tga ...done.\np.tga ...done.\nsuccessful.\n" + kPress);
+              "x.tga ...done.\np.tga ...done.\n" + too_long + " ...error.\n" + longest +
+                  " ...done.\nsuccessful.\n" + kPress);
     EXPECT_EQ(run.exit_status, 1);
     EXPECT_EQ(read_file(scratch.path("real/_o_link.bmp")), scrambled("data"));
     EXPECT_EQ(read_file(scratch.path("real/pics.bmp/_o_p.tga")), scrambled("p"));
+    EXPECT_EQ(read_file(scratch.path("real/_o_" + longest)), scrambled("n"));
     EXPECT_EQ(list_names(scratch.path("real")),
-              (std::vector<std::string>{"_o_bad.bmp", "_o_link.bmp", "_o_x.tga", "bad.bmp", "data.bin", "fifo.bmp",
-                                        "link.bmp", "pics.bmp", "x.tga"}));
+              (std::vector<std::string>{"_o_bad.bmp", "_o_link.bmp", "_o_" + longest, "_o_x.tga", "bad.bmp",
+                                        "data.bin", "fifo.bmp", "link.bmp", too_long, longest, "pics.bmp", "x.tga"}));
 }
 #endif

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "pak_writer.h"
 #include "test_support.h"
 
@@ -58,6 +60,16 @@ TEST(UnpackerProcess, UnpacksTheSampleAndReportsErrorsWithStatusOne) {
     result = run_program(UNPACKER_PATH, {scratch.path("bad.pak")}, "");
     EXPECT_EQ(result.exit_status, 1);
     EXPECT_EQ(result.output, "It isn't PAK file\n" + kPress);
+
+    // There are no options: --help names an archive, whose folder would be
+    // the archive itself, since the name has no extension.
+    write_file(scratch.path("--help"), make_pak({}));
+    const std::filesystem::path started_in = std::filesystem::current_path();
+    std::filesystem::current_path(scratch.root);
+    result = run_program(UNPACKER_PATH, {"--help"}, "");
+    std::filesystem::current_path(started_in);
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_EQ(result.output, "files: 0\nfile open error.\n" + kPress);
 }
 
 // The program that rewrites examples/sample.pak writes the file shipped.
