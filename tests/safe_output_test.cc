@@ -139,10 +139,12 @@ std::string planted_first(const char*) {
 TEST(SafeOutput, ANamedTemporaryIsAlwaysANewFile) {
     ScratchDir dir;
     ASSERT_TRUE(write_file(dir.path("planted"), "planted by another"));
+    DirectoryHandle handle;
+    ASSERT_TRUE(open_directory(handle, dir.root));
     safe_output_use_named_temporaries(true);
     temporary_name_hook = planted_first;
     const mode_t before = umask(027);
-    const bool written = write_safely(dir.root, "out", "new");
+    const bool written = write_safely(handle, "out", "new");
     umask(before);
     temporary_name_hook = nullptr;
     safe_output_use_named_temporaries(false);
