@@ -358,6 +358,32 @@ TEST(Win32Input, ReservedDeviceNamesAreNeverOpened) {
     EXPECT_TRUE(open_input_file(input, "\\\\.\\" + file));
 }
 
+// The program's text as UTF-16 is exactly what utf8_from_utf16 makes, and
+// goes back to it: a lone surrogate passes in its three-byte form, but two
+// halves of one pair, overlong forms, bytes of no UTF-8 and NUL are refused,
+// so no name has a second spelling or is cut short.
+TEST(Win32Path, Utf16FromUtf8TakesOnlyWhatUtf8FromUtf16Makes) {
+    const std::pair<std::string, std::wstring> taken[] = {
+        {"a\xC3\xA9", L"a\u00E9"},
+        {"\xF0\x9F\x98\x80", L"\xD83D\xDE00"},
+        {"\xED\xA0\xBD", L"\xD83D"},
+        {"\xED\xB8\x80\xED\xA0\xBD", L"\xDE00\xD83D"},
+        {"\xED\xA0\xBDx\xED\xB8\x80", L"\xD83Dx\xDE00"},
+    };
+    for (const auto& [text, expected] : taken) {
+        std::wstring wide;
+        EXPECT_TRUE(utf16_from_utf8(text, wide)) << text;
+        EXPECT_EQ(wide, expected) << text;
+        EXPECT_EQ(utf8_from_utf16(wide), text);
+    }
+    using namespace std::string_literals;
+    for (const std::string& text : {"\xED\xA0\xBD\xED\xB8\x80"s, "\xC0\xAF"s, "\xE0\x82\x9B"s, "\xF4\x90\x80\x80"s, "\x9B"s,
+                                    "\xE8\xA1"s, "a\0b"s}) {
+        std::wstring wide;
+        EXPECT_FALSE(utf16_from_utf8(text, wide)) << text;
+    }
+}
+
 // Entry names are read in the active code page and must convert exactly:
 // a double-byte character is taken whole, its trail byte never a '\'.
 TEST(Win32CodePage, EntryNamesConvertExactlyOrNotAtAll) {
