@@ -2,6 +2,7 @@
 
 #include "common/device_name.h"
 #include "common/code_page.h"
+#include "common/name_rules.h"
 #include "common/path.h"
 #include "common/utf8.h"
 
