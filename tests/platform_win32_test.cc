@@ -191,6 +191,9 @@ TEST(Win32Probe, PathsMeanWhatTheyMeanToWindows) {
     DirListing entries;
     ASSERT_TRUE(list_directory(directory, entries));
     EXPECT_EQ(names_of(entries), (std::vector<std::string>{"file.txt", "sub"}));
+    // A bare name's folder is the empty path: the current folder.
+    EXPECT_EQ(scramble_file("file.txt", "_o_file.txt"), 0);
+    EXPECT_EQ(read_file(scratch.path("_o_file.txt")), scrambled("x"));
 }
 
 // A file below the handle's directory replaces the one there; a missing
@@ -320,19 +323,25 @@ TEST(Win32SafeOutput, AKilledWriterLeavesNoTemporary) {
 }
 
 // Device names, superscript ports included, are never opened for reading,
-// by path or within a directory; names that only begin like one are files.
+// by path or within a directory, not even where a file of that very name
+// stands (a \\?\ path can make one); names that only begin like one are
+// files.
 TEST(Win32Input, ReservedDeviceNamesAreNeverOpened) {
-    ScratchDir scratch;
+    WideScratch wide;
+    const ScratchDir& scratch = wide.dir;
     DirectoryHandle directory;
     ASSERT_TRUE(open_directory(directory, scratch.root));
     InputFile input;
     for (const char* device : {"CON", "nul", "NUL.txt", "aux .bmp", "com1", "LPT9.tga", "conin$",
                                "COM\xC2\xB9.bmp", "lpt\xC2\xB2"}) {
+        // wide.path, as ScratchDir::path would read the name's UTF-8 in the
+        // code page.
         const std::string name = device;
+        ASSERT_TRUE(write_file_wide(wide.path(name), "a file, not the device")) << name;
         EXPECT_FALSE(open_input_file(input, name)) << name;
-        EXPECT_FALSE(open_input_file(input, scratch.path(name))) << name;
+        EXPECT_FALSE(open_input_file(input, wide.path(name))) << name;
         EXPECT_FALSE(open_input_file_at(input, directory, name, false)) << name;
-        EXPECT_EQ(scramble_file(scratch.path(name), scratch.path("_o_copy")), -1) << name;
+        EXPECT_EQ(scramble_file(wide.path(name), scratch.path("_o_copy")), -1) << name;
     }
     // Names that only begin like a device are ordinary files.
     for (const char* name : {"console.bmp", "com.txt", "nul_.tga", "lpt.bmp", "COM10"}) {
