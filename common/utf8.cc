@@ -6,7 +6,7 @@ bool is_continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 
 // How many bytes a lead byte announces, and the bits of the code point it
 // carries; 0 for a byte that leads nothing (a continuation byte, or 0xF8
-// and up, which no form of any length has used since 2003).
+// and up, which led only the five- and six-byte forms UTF-8 has dropped).
 size_t announced_length(unsigned char lead, char32_t& bits) {
     if (lead < 0x80) return bits = lead, 1;
     if (lead >= 0xC0 && lead < 0xE0) return bits = lead & 0x1Fu, 2;
