@@ -8,8 +8,3 @@ bool archive_name_to_path(std::string_view stored, std::string& path) {
     path.assign(stored);
     return true;
 }
-
-bool names_lose_trailing_dots_and_spaces() { return false; }
-
-// A POSIX name may hold any byte but '/' and NUL.
-std::string_view characters_names_cannot_hold() { return {}; }

@@ -42,11 +42,3 @@ bool archive_name_to_path(std::string_view stored, std::string& path) {
     path = utf8_from_utf16(wide);
     return true;
 }
-
-// Windows stores "a." and "a " as "a" (save by \\?\ paths, which Explorer
-// cannot follow), so the unpacker names its folder as it will be stored.
-bool names_lose_trailing_dots_and_spaces() { return true; }
-
-
-// Windows refuses these in every name, on every file system.
-std::string_view characters_names_cannot_hold() { return "<>\"|?*"; }

@@ -5,6 +5,7 @@
 
 #include "common/code_page.h"
 #include "common/process.h"
+#include "common/utf8.h"
 
 namespace {
 
@@ -20,36 +21,24 @@ void write_piece(Console& console, std::string_view piece) {
     console.at_line_start = piece.back() == '\n';
 }
 
-// How many bytes the UTF-8 character led by `lead` takes, counting the
-// lead; 0 for a byte that leads none.
-size_t utf8_length(unsigned char lead) {
-    if (lead >= 0xC2 && lead <= 0xDF) return 2;
-    if (lead >= 0xE0 && lead <= 0xEF) return 3;
-    if (lead >= 0xF0 && lead <= 0xF4) return 4;
-    return 0;
-}
-
-// `name` with each control character, and each byte that an 8-bit terminal
-// reads as a C1 control outside a whole UTF-8 character, made '?'. Every
-// other byte, valid UTF-8 or not, stays as it is.
+// `name` with each control character made '?', and each byte that an 8-bit
+// terminal reads as a control outside a whole UTF-8 character: a form that
+// is no character (overlong, a surrogate) is taken byte by byte, so the
+// 0x9B inside one is CSI there. Every other byte, valid UTF-8 or not, stays
+// as it is.
 std::string shown_at_terminal(std::string_view name) {
     std::string shown;
     shown.reserve(name.size());
     for (size_t at = 0; at < name.size();) {
-        const auto byte = static_cast<unsigned char>(name[at]);
-        size_t length = utf8_length(byte);
-        for (size_t k = 1; k < length; ++k) {
-            if (at + k >= name.size() || (static_cast<unsigned char>(name[at + k]) & 0xC0) != 0x80) length = 0;
-        }
-        const bool c1 = length == 2 && byte == 0xC2 && static_cast<unsigned char>(name[at + 1]) < 0xA0;
-        if (byte < 0x20 || byte == 0x7F || (byte >= 0x80 && byte < 0xA0) || c1) {
+        const Utf8Unit unit = decode_utf8(name, at);
+        const size_t length = unit.kind == Utf8Kind::character ? unit.length : 1;
+        const char32_t point = unit.kind == Utf8Kind::character ? unit.point : static_cast<unsigned char>(name[at]);
+        if (is_control_character(point)) {
             shown += '?';
-            at += c1 ? 2 : 1;
         } else {
-            const size_t whole = length == 0 ? 1 : length;
-            shown.append(name.substr(at, whole));
-            at += whole;
+            shown.append(name.substr(at, length));
         }
+        at += length;
     }
     return shown;
 }

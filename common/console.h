@@ -35,9 +35,10 @@ void console_print(Console& console, const char* format, ...) CONSOLE_PRINTF_FOR
 // Windows in the active code page), so a transcript holds the name's bytes.
 // At a terminal each control character (below 0x20, 0x7F, U+0080 to
 // U+009F, and a lone byte 0x80 to 0x9F that an 8-bit terminal would take
-// for one) is shown as '?', as ls does: a name from a tree someone else
-// controls cannot move the cursor, recolour or retitle the terminal of
-// whoever reads it. A Windows console is given the name's own characters.
+// for one, as is each byte of an overlong or surrogate form) is shown as
+// '?', as ls does: a name from a tree someone else controls cannot move
+// the cursor, recolour or retitle the terminal of whoever reads it. A
+// Windows console is given the name's own characters.
 void console_print_name(Console& console, std::string_view name);
 
 // As console_print_name, for a name as an archive stores it (on Windows in

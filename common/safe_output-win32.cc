@@ -20,6 +20,7 @@
 #include "common/device_name.h"
 #include "common/file_naming-win32.h"
 #include "common/file_protection-win32.h"
+#include "common/name_rules.h"
 #include "common/safe_output_parts.h"
 #include "common/safe_output_state-win32.h"
 #include "common/system_call.h"
@@ -44,7 +45,7 @@ bool is_storable_name(std::string_view name) {
     if (name.empty() || name == "." || name == "..") return false;
     if (name.back() == '.' || name.back() == ' ') return false;
     for (const char c : name) {
-        if (static_cast<unsigned char>(c) < 0x20 || std::string_view("<>:\"|?*").find(c) != std::string_view::npos)
+        if (static_cast<unsigned char>(c) < 0x20 || kCharactersWindowsRefuses.find(c) != std::string_view::npos)
             return false;
     }
     return !is_device_name(name);

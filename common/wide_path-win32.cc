@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "common/utf8.h"
+
 namespace {
 
 // Whether `text` begins with `prefix`; for the \\?\ and \\.\ forms.
@@ -154,29 +156,9 @@ bool utf16_from_utf8(std::string_view text, std::wstring& wide) {
     wide.reserve(text.size());
     bool after_high_surrogate = false;
     for (size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        size_t length = 0;
-        uint32_t point = 0;
-        uint32_t least = 0;
-        if (lead == 0) return false;
-        if (lead < 0x80) {
-            length = 1, point = lead;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2, point = lead & 0x1Fu, least = 0x80;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3, point = lead & 0x0Fu, least = 0x800;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4, point = lead & 0x07u, least = 0x10000;
-        } else {
-            return false;
-        }
-        if (i + length > text.size()) return false;
-        for (size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) return false;
-            point = (point << 6) | (next & 0x3Fu);
-        }
-        if (point < least || point > 0x10FFFF) return false;
+        const Utf8Unit unit = decode_utf8(text, i);
+        if ((unit.kind != Utf8Kind::character && unit.kind != Utf8Kind::surrogate) || unit.point == 0) return false;
+        char32_t point = unit.point;
         const bool low_surrogate = point >= 0xDC00 && point <= 0xDFFF;
         if (low_surrogate && after_high_surrogate) return false;
         after_high_surrogate = point >= 0xD800 && point <= 0xDBFF;
@@ -187,7 +169,7 @@ bool utf16_from_utf8(std::string_view text, std::wstring& wide) {
         } else {
             wide += static_cast<wchar_t>(point);
         }
-        i += length;
+        i += unit.length;
     }
     return true;
 }

@@ -141,19 +141,26 @@ TEST(ConsoleOnAPipe, AReaderThatHasGoneCostsTheStatusNotTheWork) {
 
 // A file named with escape sequences in a tree someone else controls must
 // not drive the terminal of whoever scrambles it: there each control
-// character of a name (ESC, BEL, newline, DEL, the C1 CSI, and a lone byte
-// that an 8-bit terminal takes for CSI) is shown as '?', while other
-// characters stay; a pipe gets the names' bytes as they are. The unpacker's
-// names, stored in the archive, are shown the same way.
+// character of a name (ESC, BEL, newline, DEL, the C1 controls, and a lone
+// byte that an 8-bit terminal takes for one, as in a form that is no
+// character) is shown as '?', while other characters stay; a pipe gets
+// the names' bytes as they are. The unpacker's names, stored in the
+// archive, are shown the same way.
 TEST(ConsoleOnATerminal, ControlCharactersOfNamesAreShownAsQuestionMarks) {
     const ScratchDir scratch;
     ASSERT_TRUE(make_dir(scratch.path("tree")));
     const std::pair<std::string, std::string> names[] = {
         {"a\x1b]0;owned\x07.txt", "a?]0;owned?.txt"},
         {"b\xC2\x9B" "31m.txt", "b?31m.txt"},
-        {"c\nd.txt", "c?d.txt"},
+        {"c\nd\x1F.txt", "c?d?.txt"},
         {"e\x7F\x9B.txt", "e??.txt"},
-        {"\xC3\xA9\xC4\x9B\xFF.txt", "\xC3\xA9\xC4\x9B\xFF.txt"}};
+        {"f\xC2\x9F.txt", "f?.txt"},
+        // Overlong and surrogate forms are no characters: the 0x9B in each
+        // is CSI to an 8-bit terminal.
+        {"o\xE0\x82\x9B" "2J.txt", "o\xE0??2J.txt"},
+        {"q\xED\xA0\x9B" "1m.txt", "q\xED\xA0?1m.txt"},
+        {"w\xF0\x80\x82\x9B" "3m.txt", "w\xF0???3m.txt"},
+        {"\xC3\xA9\xC4\x9B\xC2\xA0\xFF.txt", "\xC3\xA9\xC4\x9B\xC2\xA0\xFF.txt"}};
     std::string piped = "press enter to start...";
     std::string shown = piped;
     for (const auto& [name, at_terminal] : names) {

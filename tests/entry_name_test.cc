@@ -14,7 +14,7 @@
 
 TEST(EntryName, RefusesNamesThatLeaveTheDirectoryOrNameADevice) {
     for (const char* name : {"/etc/passwd", "\\x", "C:x", "a:b", "x::$DATA", "..", "../x", "a/../../x",
-                             "a\\..\\x", "sub/..", "a\tb", "a\x7F", "\x1b[2J", "CON", "con.txt",
+                             "a\\..\\x", "sub/..", "a\tb", "a\x1F", "a\x7F", "\x1b[2J", "CON", "con.txt",
                              "Lpt9.log", "dir/aux", "dir\\Com1.tar.gz", "nul .txt", "prn", "CONIN$", "conout$.log", "COM0", "lpt0.x",
                              // Windows drops a component's last dots and blanks, so these
                              // would name "a", and reserves COM and LPT with superscripts.
@@ -22,7 +22,11 @@ TEST(EntryName, RefusesNamesThatLeaveTheDirectoryOrNameADevice) {
                              "COM\xB9", "LPT\xB3",
                              // C1 controls: U+009B (C2 9B, in octal so no digit after it
                              // joins the escape) is CSI, as ESC [ is.
-                             "a\302\23331mred.txt", "\xC2\x80", "sub/x\xC2\x9F"}) {
+                             "a\302\23331mred.txt", "\xC2\x80", "sub/x\xC2\x9F",
+                             // Forms that are no characters, which a lenient reader takes
+                             // for CSI, '/' or a character beyond Unicode.
+                             "o\xE0\x82\x9B" "2J", "q\xED\xA0\x9B" "1m", "w\xF0\x80\x82\x9B" "3m", "..\xC0\xAF" "x",
+                             "a\xF4\x90\x80\x80"}) {
         EXPECT_TRUE(is_unsafe_entry_name(name)) << name;
     }
 }

@@ -49,9 +49,14 @@ TEST(OutputDirectory, CutsOnlyWhereTheFileSystemMust) {
 TEST(OutputDirectory, CutsTheBaseNameOnACharacterBoundaryButNeverTheDirectory) {
     const std::string long_base(300, 'b');
     EXPECT_EQ(derive_output_directory("d/" + long_base + ".pak", false), "d/" + std::string(255, 'b'));
-    // A two-byte UTF-8 character would straddle byte 255: it goes whole.
-    const std::string straddling = std::string(254, 'b') + "\xC3\xA9" + "b.pak";
-    EXPECT_EQ(derive_output_directory(straddling, false), std::string(254, 'b'));
+    // A character that would straddle byte 255 goes whole, wherever in it
+    // the limit falls.
+    for (const std::string character : {"\xC3\xA9", "\xE8\xA1\xA8", "\xF0\x9D\x84\x9E"}) {
+        for (size_t before = 256 - character.size(); before < 255; ++before) {
+            const std::string straddling = std::string(before, 'b') + character + "b.pak";
+            EXPECT_EQ(derive_output_directory(straddling, false), std::string(before, 'b')) << before;
+        }
+    }
     const std::string long_directory = std::string(300, 'd') + "/a.pak";
     // A cut directory would be another folder: it stays whole.
     EXPECT_EQ(derive_output_directory(long_directory, false), std::string(300, 'd') + "/a");

@@ -82,6 +82,9 @@ TEST(Win32Probe, PathsMeanWhatTheyMeanToWindows) {
     DirListing entries;
     ASSERT_TRUE(list_directory(directory, entries));
     EXPECT_EQ(names_of(entries), (std::vector<std::string>{"file.txt", "sub"}));
+    // A bare name's folder is the empty path: the current folder.
+    EXPECT_EQ(scramble_file("file.txt", "_o_file.txt"), 0);
+    EXPECT_EQ(read_file(scratch.path("_o_file.txt")), scrambled("x"));
 }
 
 // A file below the handle's directory replaces the one there; a missing
@@ -212,19 +215,25 @@ TEST(Win32SafeOutput, AKilledWriterLeavesNoTemporary) {
 }
 
 // Device names, superscript ports included, are never opened for reading,
-// by path or within a directory; names that only begin like one are files.
+// by path or within a directory, not even where a file of that very name
+// stands (a \\?\ path can make one); names that only begin like one are
+// files.
 TEST(Win32Input, ReservedDeviceNamesAreNeverOpened) {
-    ScratchDir scratch;
+    WideScratch wide;
+    const ScratchDir& scratch = wide.dir;
     DirectoryHandle directory;
     ASSERT_TRUE(open_directory(directory, scratch.root));
     InputFile input;
     for (const char* device : {"CON", "nul", "NUL.txt", "aux .bmp", "com1", "LPT9.tga", "conin$",
                                "COM\xC2\xB9.bmp", "lpt\xC2\xB2"}) {
+        // wide.path, as ScratchDir::path would read the name's UTF-8 in the
+        // code page.
         const std::string name = device;
+        ASSERT_TRUE(write_file_wide(wide.path(name), "a file, not the device")) << name;
         EXPECT_FALSE(open_input_file(input, name)) << name;
-        EXPECT_FALSE(open_input_file(input, scratch.path(name))) << name;
+        EXPECT_FALSE(open_input_file(input, wide.path(name))) << name;
         EXPECT_FALSE(open_input_file_at(input, directory, name, false)) << name;
-        EXPECT_EQ(scramble_file(scratch.path(name), scratch.path("_o_copy")), -1) << name;
+        EXPECT_EQ(scramble_file(wide.path(name), scratch.path("_o_copy")), -1) << name;
     }
     // Names that only begin like a device are ordinary files.
     for (const char* name : {"console.bmp", "com.txt", "nul_.tga", "lpt.bmp", "COM10"}) {
@@ -248,6 +257,28 @@ TEST(Win32Input, ReservedDeviceNamesAreNeverOpened) {
     }
     EXPECT_TRUE(open_input_file(input, "\\\\?\\" + file));
     EXPECT_TRUE(open_input_file(input, "\\\\.\\" + file));
+}
+
+// The program's text as UTF-16 is exactly what utf8_from_utf16 makes, and
+// goes back to it: a lone surrogate passes in its three-byte form, but two
+// halves of one pair, overlong forms, bytes of no UTF-8 and NUL are refused,
+// so no name has a second spelling or is cut short.
+TEST(Win32Path, Utf16FromUtf8TakesOnlyWhatUtf8FromUtf16Makes) {
+    const std::pair<std::string, std::wstring> taken[] = {
+        {"a\xC3\xA9", L"a\u00E9"}, {"\xF0\x9F\x98\x80", L"\xD83D\xDE00"},
+        {"\xED\xB8\x80\xED\xA0\xBD", L"\xDE00\xD83D"}, {"\xED\xA0\xBDx\xED\xB8\x80", L"\xD83Dx\xDE00"},
+    };
+    for (const auto& [text, expected] : taken) {
+        std::wstring wide;
+        EXPECT_TRUE(utf16_from_utf8(text, wide)) << text;
+        EXPECT_EQ(wide, expected) << text;
+        EXPECT_EQ(utf8_from_utf16(wide), text);
+    }
+    using namespace std::string_literals;
+    for (const std::string& text : {"\xED\xA0\xBD\xED\xB8\x80"s, "\xC0\xAF"s, "\x9B"s, "a\0b"s}) {
+        std::wstring wide;
+        EXPECT_FALSE(utf16_from_utf8(text, wide)) << text;
+    }
 }
 
 // Entry names are read in the active code page and must convert exactly:

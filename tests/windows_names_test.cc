@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -342,6 +343,20 @@ TEST(Win32Names, ConsoleGetsNamesAsCharacters) {
     EXPECT_FALSE(console.write_failed);
     std::fclose(out);
     if (allocated) FreeConsole();
+}
+
+// A piece the console refuses is a failure of the run (program_main makes
+// the status 1), though the stream's own error flag never sees it: here a
+// file handed over as a console, which WriteConsoleW refuses.
+TEST(Win32Names, AWriteTheConsoleRefusesIsRecorded) {
+    ScratchDir scratch;
+    FILE* out = std::fopen(scratch.path("out").c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    Console console = make_console(stdin, out);
+    console.out_is_terminal = true;
+    console_print_name(console, "a.txt");
+    EXPECT_TRUE(console.write_failed);
+    std::fclose(out);
 }
 
 #endif  // _WIN32

@@ -2,7 +2,9 @@
 
 #include "common/device_name.h"
 #include "common/code_page.h"
+#include "common/name_rules.h"
 #include "common/path.h"
+#include "common/utf8.h"
 
 namespace {
 
@@ -39,14 +41,16 @@ void drop_current_folder_components(std::string& path) {
 bool is_unsafe_entry_name(std::string_view name) {
     if (name.empty()) return false;
     if (is_name_separator(name.front())) return true;
-    for (size_t at = 0; at < name.size(); ++at) {
-        const auto byte = static_cast<unsigned char>(name[at]);
-        if (name[at] == ':' || byte < 0x20 || byte == 0x7F) return true;
-        // U+0080 to U+009F, C2 80 to C2 9F in UTF-8 (0xC2 is never a
-        // continuation byte): C1 controls, such as CSI, which a terminal
-        // obeys as it does ESC.
-        if (byte == 0xC2 && at + 1 < name.size() && (static_cast<unsigned char>(name[at + 1]) & 0xE0) == 0x80)
+    for (size_t at = 0; at < name.size();) {
+        const Utf8Unit unit = decode_utf8(name, at);
+        if (unit.kind == Utf8Kind::character && (unit.point == ':' || is_control_character(unit.point)))
             return true;
+        // A form that is no character is what a lenient reader takes for
+        // the character it spells, a C1 control or a '/' among them; a
+        // second spelling of a name, too. A lone byte of another code page
+        // is no such form.
+        if (unit.kind == Utf8Kind::ill_formed || unit.kind == Utf8Kind::surrogate) return true;
+        at += unit.length;
     }
     // What this platform's file system cannot store is judged here too, so
     // that such an archive writes nothing rather than stopping at that entry.

@@ -13,10 +13,12 @@
 // absolute ('/' or '\' first), holding ':' (a drive or a stream), a ".."
 // component, a control character (below 0x20, 0x7F, or U+0080 to U+009F
 // as UTF-8, which is what a Windows name in any code page has become
-// here), a component that is a
-// device name (CON, NUL, COM1, lpt2.txt...), or a component other than "."
-// that ends in a dot or a blank, which Windows drops ("a." and "a " are
-// "a" there). Where the file system refuses further characters in a name
+// here), a form shaped as a UTF-8 character that is none (overlong, a
+// surrogate, beyond U+10FFFF: a lenient reader takes "\xE0\x82\x9B" for
+// CSI, "\xC0\xAF" for '/'), a component that is a device name (CON, NUL,
+// COM1, lpt2.txt...), or a component other than "." that ends in a dot or
+// a blank, which Windows drops ("a." and "a " are "a" there). A lone byte
+// 0x80 to 0xFF, from some other code page, is none of these. Where the file system refuses further characters in a name
 // (Windows: <>"|?*), a name holding one is unsafe there as well, and only
 // there. '/' and '\' both separate components. The empty name, and
 // "." as a whole, are not unsafe; they simply cannot be opened as files.

@@ -1,35 +1,33 @@
 #include "unpacker/output_directory.h"
 
+#include "common/utf8.h"
+
 namespace {
 
 // A name's limit on every file system the programs meet: 255 bytes on
 // POSIX systems, 255 UTF-16 units on Windows.
 constexpr size_t kMaxComponentUnits = 255;
 
-bool is_utf8_continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
-
 // The longest prefix of `part` that the file system can store as one name,
-// never ending inside a UTF-8 character; `part` itself whenever it fits, so
-// two names that fit never meet. Measured in bytes, or with `utf16_units`
-// in UTF-16 units (a character beyond U+FFFF, four bytes, takes two). In
-// bytes a character is at most four, so at most three are given back; a
-// longer run of continuation bytes is no UTF-8 and is cut where the limit
-// falls.
+// never ending inside a UTF-8 character (nor inside the form a lone
+// surrogate of a Windows name is held in); `part` itself whenever it fits,
+// so two names that fit never meet. Measured in bytes, or with
+// `utf16_units` in UTF-16 units: a character beyond U+FFFF takes two, any
+// other one. A byte that is no UTF-8 counts alone and may be cut after.
 std::string_view cut_to_limit(std::string_view part, bool utf16_units) {
-    if (utf16_units) {
-        size_t units = 0;
-        for (size_t at = 0; at < part.size(); ++at) {
-            if (is_utf8_continuation(part[at])) continue;
-            units += static_cast<unsigned char>(part[at]) >= 0xF0 ? 2u : 1u;
-            if (units > kMaxComponentUnits) return part.substr(0, at);
-        }
-        return part;
+    size_t units = 0;
+    for (size_t at = 0; at < part.size();) {
+        const Utf8Unit unit = decode_utf8(part, at);
+        const bool whole = unit.kind == Utf8Kind::character || unit.kind == Utf8Kind::surrogate;
+        const size_t length = whole ? unit.length : 1;
+        if (!utf16_units)
+            units += length;
+        else
+            units += whole && unit.point > 0xFFFF ? 2 : 1;
+        if (units > kMaxComponentUnits) return part.substr(0, at);
+        at += length;
     }
-    if (part.size() <= kMaxComponentUnits) return part;
-    size_t end = kMaxComponentUnits;
-    while (end > kMaxComponentUnits - 3 && is_utf8_continuation(part[end])) --end;
-    if (is_utf8_continuation(part[end])) end = kMaxComponentUnits;
-    return part.substr(0, end);
+    return part;
 }
 
 std::string_view without_trailing_dots_and_spaces(std::string_view text) {

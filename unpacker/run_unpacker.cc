@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <string>
 
-#include "common/code_page.h"
 #include "common/directory.h"
 #include "common/input_file.h"
+#include "common/name_rules.h"
 #include "unpacker/directory_check.h"
 #include "unpacker/extract_entry.h"
 #include "unpacker/output_directory.h"
