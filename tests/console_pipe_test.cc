@@ -86,7 +86,7 @@ std::string run_at_terminal(const std::string& program, const std::string& argum
     }
     close(slave);
     // Once the program has ended and all is read, the terminal reports EIO.
-    const std::string seen = read_to_end(master);
+    std::string seen = read_to_end(master);
     close(master);
     waitpid(child, nullptr, 0);
     return seen;

@@ -24,8 +24,8 @@ TEST(EntryName, RefusesNamesThatLeaveTheDirectoryOrNameADevice) {
                              // joins the escape) is CSI, as ESC [ is.
                              "a\302\23331mred.txt", "\xC2\x80", "sub/x\xC2\x9F",
                              // Forms that are no characters, which a lenient reader takes
-                             // for CSI, '/' or a character beyond Unicode.
-                             "o\xE0\x82\x9B" "2J", "q\xED\xA0\x9B" "1m", "w\xF0\x80\x82\x9B" "3m", "..\xC0\xAF" "x",
+                             // for CSI, '/' or a character beyond Unicode (in octal, as above).
+                             "o\340\202\2332J", "q\355\240\2331m", "w\360\200\202\2333m", "..\300\257x",
                              "a\xF4\x90\x80\x80"}) {
         EXPECT_TRUE(is_unsafe_entry_name(name)) << name;
     }
@@ -47,9 +47,12 @@ TEST(EntryName, BothSeparatorsBecomeThePlatformOne) {
     EXPECT_FALSE(entry_name_to_path("../x", path));
     // The folder a "." names is the one it stands in; the safe output takes
     // no such component, nor an empty or a trailing one.
+    const std::string sub_a = "sub" + sep + "a";
+    const std::string a_b = "a" + sep + sep + "b";
+    const std::string sub_dot = "sub" + sep + ".";
+    const std::string dots = "..a" + sep + ".b";
     for (const auto& [stored, wanted] : std::vector<std::pair<std::string, std::string>>{
-             {"./a", "a"}, {"sub/./.\\a", "sub" + sep + "a"}, {"a//b", "a" + sep + sep + "b"}, {"./", ""},
-             {"sub/.", "sub" + sep + "."}, {"..a/.b", "..a" + sep + ".b"}}) {
+             {"./a", "a"}, {"sub/./.\\a", sub_a}, {"a//b", a_b}, {"./", ""}, {"sub/.", sub_dot}, {"..a/.b", dots}}) {
         ASSERT_TRUE(entry_name_to_path(stored, path)) << stored;
         EXPECT_EQ(path, wanted) << stored;
     }
