@@ -3,6 +3,7 @@
 #include <string>
 
 #include "common/directory.h"
+#include "common/durability.h"
 #include "scrambler/scrambler_texts.h"
 #include "scrambler/walk_tree.h"
 
@@ -27,10 +28,18 @@ int run_scrambler(int argc, char** argv, Console& console) {
     // All BMP files of the tree, then all TGA, then all TXT: each walk
     // covers the whole tree, and a failure in one does not skip the others.
     bool all_done = opened;
+    WrittenFileSystems written;
     if (opened) {
-        all_done = walk_tree(top, "*.bmp", console);
-        all_done = walk_tree(top, "*.tga", console) && all_done;
-        all_done = walk_tree(top, "*.txt", console) && all_done;
+        all_done = walk_tree(top, "*.bmp", console, written);
+        all_done = walk_tree(top, "*.tga", console, written) && all_done;
+        all_done = walk_tree(top, "*.txt", console, written) && all_done;
+    }
+    // The copies go to disk before the run says it is over. One that could
+    // not is a write error, worded as a file's: on a line of its own.
+    const Status flushed = flush_written(written);
+    if (!flushed) {
+        console_print(console, "%s", file_result_text(flushed));
+        all_done = false;
     }
     return finish_run(console, kSuccessful, all_done ? 0 : 1);
 }
