@@ -18,7 +18,8 @@ WrittenFileSystems::~WrittenFileSystems() {
 // the file was written, also sees write-back errors from before this call.
 void note_written(WrittenFileSystems& written, const DirectoryHandle& directory, const std::string& folder) {
     struct stat status {};
-    const int stated = folder.empty() ? fstat(directory.fd, &status) : fstatat(directory.fd, folder.c_str(), &status, 0);
+    const int stated =
+        folder.empty() ? fstat(directory.fd, &status) : fstatat(directory.fd, folder.c_str(), &status, 0);
     if (stated != 0) {
         written.unmarked = true;
         return;

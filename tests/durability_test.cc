@@ -16,6 +16,7 @@
 
 #ifdef __linux__
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 TEST(Durability, AFlushThatFailsIsAWriteErrorWithStatusOne) {
