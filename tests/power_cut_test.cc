@@ -10,7 +10,6 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <string>
 
 #include "pak_writer.h"
@@ -19,7 +18,9 @@
 namespace {
 
 // Runs a shell command, its output dropped; true when it exits with 0.
-bool shell(const std::string& command) { return std::system(("(" + command + ") >/dev/null 2>&1").c_str()) == 0; }
+bool shell(const std::string& command) {
+    return run_program("/bin/sh", {"-c", "(" + command + ") >/dev/null 2>&1"}, "").exit_status == 0;
+}
 
 // A file system on an image file, mounted through a loop device while it lives.
 struct LoopMount {
