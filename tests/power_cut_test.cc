@@ -1,16 +1,20 @@
 // "successful." means on disk: a file system shut down the moment a run
 // has said it, the way a power cut stops it (the journal kept, file data
 // not yet written lost), still holds every file the run wrote, whole, both
-// a fresh one and one that replaced a file already on disk. Both programs,
+// a fresh one and one that replaced a file already on disk; so does one
+// shut down as a run ends on a failure after written files. Both programs,
 // as processes, on XFS and ext4 loop images; it takes root and loop devices.
 
 #include <gtest/gtest.h>
 
 #ifdef __linux__
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "pak_writer.h"
 #include "test_support.h"
@@ -46,7 +50,38 @@ struct LoopMount {
 struct PowerCutRow {
     const char* file_system;
     bool unpacker;
+    // The run ends on a failure after the two files: the unpacker stopping
+    // at an entry, the scrambler after a file that got "error.".
+    bool stops;
 };
+
+// The two sources (or entries) the run writes: old.txt, whose copy (or
+// file) already stands on disk, and new.txt; with `stops`, a third that
+// fails. Sets the program to run and its argument.
+bool set_scene(const PowerCutRow& row, const std::string& point, const std::string& old_bytes,
+               const std::string& new_bytes, std::string& program, std::string& argument) {
+    if (row.unpacker) {
+        program = UNPACKER_PATH;
+        argument = point + "/data.pak";
+        std::vector<PakItem> items = {{"old.txt", old_bytes}, {"new.txt", new_bytes}};
+        // A folder at the third entry's name stops the run there.
+        if (row.stops) items.push_back({"zdir", "z"});
+        return make_dir(point + "/data") && (!row.stops || make_dir(point + "/data/zdir")) &&
+               write_file(point + "/data/old.txt", "an older file") && write_file(argument, make_pak(items));
+    }
+    program = SCRAMBLER_PATH;
+    argument = point + "/tree";
+    // A FIFO is never read: its line gets "error.".
+    return make_dir(argument) && write_file(argument + "/old.txt", old_bytes) &&
+           write_file(argument + "/new.txt", new_bytes) && write_file(argument + "/_o_old.txt", "an older copy") &&
+           (!row.stops || mkfifo((argument + "/z.txt").c_str(), 0600) == 0);
+}
+
+// How the run's dialogue ends.
+const char* ending_of(const PowerCutRow& row) {
+    if (!row.stops) return "successful.\npress enter key.\n";
+    return row.unpacker ? "file open error.\npress enter key.\n" : "error.\nsuccessful.\npress enter key.\n";
+}
 
 // "whole" when the file holds `expected`, else how many bytes it holds.
 std::string state_of(const std::string& path, const std::string& expected) {
@@ -56,15 +91,17 @@ std::string state_of(const std::string& path, const std::string& expected) {
 
 }  // namespace
 
-TEST(PowerCut, EveryFileWholeAfterShutdownRightAfterSuccessful) {
+TEST(PowerCut, EveryFileWholeAfterShutdownRightAfterTheRunEnds) {
     if (geteuid() != 0) GTEST_SKIP() << "mounting a loop image takes root";
     if (!shell("command -v mkfs.xfs && command -v mkfs.ext4 && command -v xfs_io"))
         GTEST_SKIP() << "mkfs.xfs, mkfs.ext4 and xfs_io are needed (xfsprogs, e2fsprogs)";
     const std::string old_bytes = patterned_bytes(100000);
     const std::string new_bytes = patterned_bytes(100001);
-    const PowerCutRow rows[] = {{"xfs", false}, {"xfs", true}, {"ext4", false}, {"ext4", true}};
+    const PowerCutRow rows[] = {{"xfs", false, false}, {"xfs", true, false},  {"ext4", false, false},
+                                {"ext4", true, false}, {"xfs", false, true},  {"xfs", true, true}};
     for (const PowerCutRow& row : rows) {
-        SCOPED_TRACE(std::string(row.file_system) + (row.unpacker ? " unpacker" : " scrambler"));
+        SCOPED_TRACE(std::string(row.file_system) + (row.unpacker ? " unpacker" : " scrambler") +
+                     (row.stops ? ", ending on a failure" : ""));
         ScratchDir scratch;
         LoopMount disk;
         disk.image = scratch.path("disk.img");
@@ -73,24 +110,14 @@ TEST(PowerCut, EveryFileWholeAfterShutdownRightAfterSuccessful) {
         ASSERT_TRUE(make_dir(disk.point));
         ASSERT_TRUE(shell("truncate -s 320M " + disk.image + " && mkfs." + row.file_system + " -q " + disk.image));
         if (!disk.mount_image()) GTEST_SKIP() << "no loop device could be set up: mount -o loop failed";
-        // The file to be replaced stands on disk before the run.
-        std::string program = SCRAMBLER_PATH;
-        std::string argument = disk.point + "/tree";
-        if (row.unpacker) {
-            program = UNPACKER_PATH;
-            argument = disk.point + "/data.pak";
-            ASSERT_TRUE(make_dir(disk.point + "/data"));
-            ASSERT_TRUE(write_file(disk.point + "/data/old.txt", "an older file"));
-            ASSERT_TRUE(write_file(argument, make_pak({{"old.txt", old_bytes}, {"new.txt", new_bytes}})));
-        } else {
-            ASSERT_TRUE(make_dir(argument));
-            ASSERT_TRUE(write_file(argument + "/old.txt", old_bytes));
-            ASSERT_TRUE(write_file(argument + "/new.txt", new_bytes));
-            ASSERT_TRUE(write_file(argument + "/_o_old.txt", "an older copy"));
-        }
+        std::string program;
+        std::string argument;
+        ASSERT_TRUE(set_scene(row, disk.point, old_bytes, new_bytes, program, argument));
+        // What is to be replaced stands on disk before the run.
         sync();
         const ProcessResult run = run_program(program, {argument}, "\n\n");
-        ASSERT_NE(run.output.find("successful.\n"), std::string::npos) << run.output;
+        const std::string ending = ending_of(row);
+        ASSERT_EQ(run.output.substr(run.output.size() - std::min(run.output.size(), ending.size())), ending);
         ASSERT_TRUE(shell("xfs_io -x -c 'shutdown -f' " + disk.point));
         ASSERT_TRUE(disk.unmount());
         ASSERT_TRUE(disk.mount_image());
