@@ -109,7 +109,9 @@ TEST(PowerCut, EveryFileWholeAfterShutdownRightAfterTheRunEnds) {
         // XFS takes at least 300 MiB; the image is sparse.
         ASSERT_TRUE(make_dir(disk.point));
         ASSERT_TRUE(shell("truncate -s 320M " + disk.image + " && mkfs." + row.file_system + " -q " + disk.image));
-        if (!disk.mount_image()) GTEST_SKIP() << "no loop device could be set up: mount -o loop failed";
+        if (!disk.mount_image())
+            GTEST_SKIP() << "mount -o loop of a " << row.file_system << " image failed: no loop device, or no "
+                         << row.file_system << " in this kernel";
         std::string program;
         std::string argument;
         ASSERT_TRUE(set_scene(row, disk.point, old_bytes, new_bytes, program, argument));
