@@ -49,3 +49,7 @@ void set_walk_hook(WalkHook hook);
 // archive there, after it was judged and before it is read again.
 using DirectoryBlockHook = void (*)(size_t first_entry);
 inline DirectoryBlockHook directory_block_hook = nullptr;
+
+// Makes every later flush at the end of a run fail as a write-back error
+// would (durability-*.cc), so a test can see how the run reports it.
+inline bool flush_fails_for_test = false;

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "common/directory.h"
+#include "common/durability.h"
 #include "scrambler/scrambler_texts.h"
 #include "scrambler/walk_tree.h"
 
@@ -35,7 +36,15 @@ int run_scrambler(int argc, char** argv, Console& console) {
     // Each kind of file in turn, in its order: each walk covers the whole
     // tree, and a failure in one does not skip the others.
     bool all_done = opened;
+    WrittenFileSystems written;
     if (opened)
-        for (const char* pattern : kScrambledKinds) all_done = walk_tree(top, pattern, console) && all_done;
+        for (const char* pattern : kScrambledKinds) all_done = walk_tree(top, pattern, console, written) && all_done;
+    // The copies go to disk before the run says it is over. One that could
+    // not is a write error, worded as a file's: on a line of its own.
+    const Status flushed = flush_written(written);
+    if (!flushed) {
+        console_print(console, "%s", file_result_text(flushed));
+        all_done = false;
+    }
     return finish_run(console, kSuccessful, all_done ? 0 : 1);
 }

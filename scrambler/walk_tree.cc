@@ -51,13 +51,14 @@ struct Level {
     const DirectoryHandle* directory = nullptr;
     DirListing subdirectories;
     size_t next = 0;
+    bool noted = false;  // a copy was written here, and its file system noted
 };
 
 // Lists the level's directory and does its own files, then keeps of the
 // listing only the subdirectories to walk, so a level held open while the
 // walk is deeper costs their names, not the whole folder's. False when the
 // directory could not be listed or any file got "error.".
-bool enter_level(Level& level, const std::string& pattern, Console& console) {
+bool enter_level(Level& level, const std::string& pattern, Console& console, WrittenFileSystems& written) {
     DirListing listing;
     if (!list_directory(*level.directory, listing)) return false;
     bool all_done = true;
@@ -65,7 +66,12 @@ bool enter_level(Level& level, const std::string& pattern, Console& console) {
         const std::string_view name = entry_name(listing, entry);
         if (entry.kind == EntryKind::directory || is_scrambled_name(name)) continue;
         if (!match_wildcard(pattern, name)) continue;
-        if (!scramble_listed_file(*level.directory, std::string(name), entry, console)) all_done = false;
+        if (!scramble_listed_file(*level.directory, std::string(name), entry, console)) {
+            all_done = false;
+        } else if (!level.noted) {
+            note_written(written, *level.directory, "");
+            level.noted = true;
+        }
     }
     for (const DirEntry& entry : listing.entries) {
         // Links and junctions are not walked: they could loop or leave the tree.
@@ -79,11 +85,12 @@ bool enter_level(Level& level, const std::string& pattern, Console& console) {
 // in listing order. The open levels are kept in memory rather than on the
 // call stack, so the depth of a tree is bounded by the handles the system
 // lets the walk hold, never by the stack.
-bool walk_directory(const DirectoryHandle& top, const std::string& pattern, Console& console) {
+bool walk_directory(const DirectoryHandle& top, const std::string& pattern, Console& console,
+                    WrittenFileSystems& written) {
     // A deque leaves every level where it is while deeper ones are added.
     std::deque<Level> levels(1);
     levels.back().directory = &top;
-    bool all_done = enter_level(levels.back(), pattern, console);
+    bool all_done = enter_level(levels.back(), pattern, console, written);
     while (!levels.empty()) {
         Level& level = levels.back();
         if (level.next == level.subdirectories.entries.size()) {
@@ -102,15 +109,16 @@ bool walk_directory(const DirectoryHandle& top, const std::string& pattern, Cons
             continue;
         }
         child.directory = &child.own;
-        if (!enter_level(child, pattern, console)) all_done = false;
+        if (!enter_level(child, pattern, console, written)) all_done = false;
     }
     return all_done;
 }
 
 }  // namespace
 
-bool walk_tree(const DirectoryHandle& directory, const std::string& pattern, Console& console) {
-    return walk_directory(directory, pattern, console);
+bool walk_tree(const DirectoryHandle& directory, const std::string& pattern, Console& console,
+               WrittenFileSystems& written) {
+    return walk_directory(directory, pattern, console, written);
 }
 
 void set_walk_hook(WalkHook hook) { g_walk_hook = hook; }

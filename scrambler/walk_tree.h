@@ -4,6 +4,7 @@
 
 #include "common/console.h"
 #include "common/directory.h"
+#include "common/durability.h"
 
 // Writes a scrambled copy (kCopyPrefix + its name) beside every file matching `pattern` in
 // `directory` and, depth first, in every directory below it,
@@ -13,5 +14,7 @@
 // Returns true when every file was done and every directory could be
 // walked, false when any file got "error." or any directory was passed over.
 // The driver opens the top once and holds it for the walk of every kind of
-// file, so it cannot be swapped between them.
-bool walk_tree(const DirectoryHandle& directory, const std::string& pattern, Console& console);
+// file, so it cannot be swapped between them. Every folder the walk wrote a
+// copy into is noted in `written`, for the driver to flush once at the end.
+bool walk_tree(const DirectoryHandle& directory, const std::string& pattern, Console& console,
+               WrittenFileSystems& written);

@@ -374,7 +374,9 @@ TEST(Win32Links, NoLinkIsFollowedAtTheTimeOfUse) {
         set_walk_hook(swap_folder_for_link);
         CapturedConsole console("");
         DirectoryHandle top;
-        const bool all_done = open_directory(top, tree.dir.root) && walk_tree(top, "*.bmp", console.console);
+        WrittenFileSystems written;
+        const bool all_done =
+            open_directory(top, tree.dir.root) && walk_tree(top, "*.bmp", console.console, written);
         set_walk_hook(nullptr);
         if (link_swap.moved) remove_link(tree.path("b"), true);
         EXPECT_EQ(link_swap.moved, c.moved) << c.swap_when;

@@ -26,7 +26,8 @@ namespace {
 std::string walk(const ScratchDir& dir, const std::string& pattern, bool* all_done = nullptr) {
     CapturedConsole capture;
     DirectoryHandle top;
-    const bool done = open_directory(top, dir.root) && walk_tree(top, pattern, capture.console);
+    WrittenFileSystems written;
+    const bool done = open_directory(top, dir.root) && walk_tree(top, pattern, capture.console, written);
     if (all_done != nullptr) *all_done = done;
     return capture.output();
 }
@@ -163,7 +164,8 @@ TEST(WalkTree, AtATerminalANameIsShownBeforeItsFileIsCopied) {
     set_walk_hook(look_at_the_screen);
     DirectoryHandle top;
     ASSERT_TRUE(open_directory(top, dir.root));
-    EXPECT_TRUE(walk_tree(top, "*.txt", console));
+    WrittenFileSystems written;
+    EXPECT_TRUE(walk_tree(top, "*.txt", console, written));
     set_walk_hook(nullptr);
     std::fclose(out);
     close(g_screen);

@@ -5,8 +5,10 @@
 #include <string>
 
 #include "common/directory.h"
+#include "common/durability.h"
 #include "common/input_file.h"
 #include "common/name_rules.h"
+#include "common/path.h"
 #include "unpacker/directory_check.h"
 #include "unpacker/extract_entry.h"
 #include "unpacker/output_directory.h"
@@ -21,26 +23,46 @@ uint32_t range_end(const PakEntry& entry) {
     return static_cast<uint32_t>(entry.offset) + static_cast<uint32_t>(entry.size) - 1u;
 }
 
-// Writes every entry of the judged directory into `output`, one line each,
-// and ends the run: at the first entry that fails, or that reads or judges
-// differently now (the archive may have changed since), as a failure.
-int unpack_entries(Console& console, InputFile& archive, PakDirectory& directory, const DirectoryHandle& output) {
+// Ends a run that may have written files: they go to disk first, and one
+// that could not turns what would have been "successful." into a write error.
+int finish_after_writing(Console& console, WrittenFileSystems& written, const char* message, int status) {
+    const Status flushed = flush_written(written);
+    if (!flushed && status == kUnpackSucceeded) return finish_run(console, failure_text(flushed), kUnpackFailed);
+    return finish_run(console, message, status);
+}
+
+// Writes every entry in order, each on its line, and ends the run at the
+// first that fails. The output directory, which the run may have made, is
+// noted for the flush first; the folder each file stands in is noted once
+// per stretch of entries in one folder, not once per file.
+int extract_entries(InputFile& archive, PakDirectory& directory, int64_t file_size, const DirectoryHandle& output,
+                    Console& console) {
     ArchiveWindow window;
+    WrittenFileSystems written;
+    std::string noted_folder;
+    const bool noted = output.is_open();
+    if (noted) note_written(written, output, noted_folder);
     PakEntry entry;
     std::string path;
     for (size_t i = 0; i < static_cast<size_t>(directory.count); ++i) {
+        // Read again, and judged again: the archive may have changed since.
         if (read_pak_directory(directory, i, entry) != PakStatus::ok ||
-            judge_entry(entry, archive.size, path) != EntryVerdict::sound)
-            return finish_run(console, kBrokenPak, kUnpackFailed);
+            judge_entry(entry, file_size, path) != EntryVerdict::sound)
+            return finish_after_writing(console, written, kBrokenPak, kUnpackFailed);
         console_print(console, "%.8X - %.8X: ", static_cast<uint32_t>(entry.offset), range_end(entry));
         console_print_stored_name(console, entry.name);
         console_print(console, " ...");
         show_before_work(console, entry.size);
-        const Status written = extract_entry(archive, window, entry, path, output);
-        if (!written) return finish_run(console, failure_text(written), kUnpackFailed);
+        const Status extracted = extract_entry(archive, window, entry, path, output);
+        if (!extracted) return finish_after_writing(console, written, failure_text(extracted), kUnpackFailed);
+        const std::string_view folder = split_path(path).directory;
+        if (noted && folder != noted_folder) {
+            noted_folder = folder;
+            note_written(written, output, noted_folder);
+        }
         console_print(console, "%s", kEntryDone);
     }
-    return finish_run(console, kSuccessful, kUnpackSucceeded);
+    return finish_after_writing(console, written, kSuccessful, kUnpackSucceeded);
 }
 
 }  // namespace
@@ -82,5 +104,5 @@ int run_unpacker(int argc, char** argv, Console& console) {
     // With no entries to fail on it, a directory that could not be made
     // must still end the run as an error rather than as a success.
     if (!opened && directory.count == 0) return finish_run(console, failure_text(opened), kUnpackFailed);
-    return unpack_entries(console, archive, directory, output);
+    return extract_entries(archive, directory, file_size, output, console);
 }
