@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/durability.h"
 #include "common/process.h"
 #include "common/safe_output.h"
 
@@ -20,6 +21,15 @@ bool close_standard_output() {
     errno = 0;
     const bool closed = std::fclose(stdout) == 0 || errno == EBADF;
     return written && closed;
+}
+
+// A run that ends on an exception may have written files that it no longer
+// knows of: they go to disk all the same, through a flush of every file
+// system, before the ending is shown.
+void flush_everything() {
+    WrittenFileSystems everything;
+    everything.unmarked = true;
+    flush_written(everything);
 }
 
 }  // namespace
@@ -37,8 +47,10 @@ int program_main(int argc, char** argv, ProgramDriver driver) {
         pointers.push_back(nullptr);
         status = driver(static_cast<int>(arguments.size()), pointers.data(), console);
     } catch (const std::bad_alloc&) {
+        flush_everything();
         status = finish_run(console, "out of memory.", 1);
     } catch (...) {
+        flush_everything();
         status = finish_run(console, "error.", 1);
     }
     if ((!close_standard_output() || console.write_failed) && status == 0) status = 1;
