@@ -6,6 +6,7 @@
 // that cannot be opened, Failure::creating for one that cannot be made,
 // Failure::reading for a listing that cannot be read).
 
+#include <cstdint>
 #include <string>
 
 #include "common/listing.h"
@@ -35,6 +36,10 @@ struct DirectoryHandle {
     std::wstring path;  // absolute, in the \\?\ form
 #else
     int fd = -1;
+    // Which opening of a directory this is, never the same for two: the
+    // safe output keeps what a folder showed by it, which a descriptor
+    // number reused after a close could not tell apart. 0 while closed.
+    uint64_t opening = 0;
 #endif
 };
 

@@ -110,8 +110,10 @@ bool set_carried_attribute(int fd, const CarriedAttribute& attribute) {
 
 // Asks first: taking away an ACL that is not there still changes the file
 // on some file systems.
-bool drop_inherited_acl(int fd) {
+bool drop_inherited_acl(int fd, bool& dropped) {
+    dropped = false;
     if (fgetxattr(fd, kAccessAcl, nullptr, 0) < 0) return keeps_none(errno);
+    dropped = true;
     return fremovexattr(fd, kAccessAcl) == 0 || errno == ENODATA;
 }
 

@@ -63,8 +63,9 @@ bool read_carried_attributes(int fd, std::vector<CarriedAttribute>& attributes);
 
 bool set_carried_attribute(int fd, const CarriedAttribute& attribute);
 
-// Takes off an ACL the new file `fd` took from its folder.
-bool drop_inherited_acl(int fd);
+// Takes off an ACL the new file `fd` took from its folder; `dropped` tells
+// whether it had one.
+bool drop_inherited_acl(int fd, bool& dropped);
 
 // Gives the new file `fd` the access ACL of `source_fd`, if it has one
 // (`carried`). Where the new file's file system takes no ACL, `group_bits`

@@ -117,27 +117,40 @@ Status create_directory(const std::string& path) {
 
 DirectoryHandle::~DirectoryHandle() { close_quietly(fd); }
 
+namespace {
+
+// Numbers a directory handle's opening (DirectoryHandle::opening), or marks
+// it closed where the open failed.
+Status number_opening(DirectoryHandle& directory) {
+    static uint64_t openings = 0;
+    directory.opening = directory.fd >= 0 ? ++openings : 0;
+    return directory.fd >= 0 ? kSucceeded : last_failure(Failure::directory);
+}
+
+}  // namespace
+
 bool DirectoryHandle::is_open() const { return fd >= 0; }
 
 Status open_directory(DirectoryHandle& directory, const std::string& path) {
     close_quietly(directory.fd);
     directory.fd = open(path_or_current(path), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    return directory.fd >= 0 ? kSucceeded : last_failure(Failure::directory);
+    return number_opening(directory);
 }
 
 Status open_derived_directory(DirectoryHandle& directory, const std::string& path) {
     close_quietly(directory.fd);
     directory.fd = open(path_or_current(path), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    return directory.fd >= 0 ? kSucceeded : last_failure(Failure::directory);
+    return number_opening(directory);
 }
 
 Status open_subdirectory(DirectoryHandle& child, const DirectoryHandle& parent, const std::string& name) {
     close_quietly(child.fd);
+    child.opening = 0;
     if (parent.fd < 0) return failed(Failure::directory, EBADF);
     // O_NOFOLLOW: a link standing at the name, whenever it was put there,
     // could lead anywhere.
     child.fd = openat(parent.fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    return child.fd >= 0 ? kSucceeded : last_failure(Failure::directory);
+    return number_opening(child);
 }
 
 Status list_directory(const DirectoryHandle& directory, DirListing& listing) {

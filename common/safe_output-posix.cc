@@ -2,7 +2,7 @@
 // file is written under a temporary name, created exclusively beside its
 // final name, and renamed over that name when complete, or, where the
 // system has them (safe_output-linux.cc), written as an unnamed file and
-// linked in. What stands at the final name is opened once and judged, and
+// linked in, unless the folder's last file replaced one. What stands at the final name is opened once and judged, and
 // what it carries is given to the new file (file_protection-posix.h).
 
 #include <fcntl.h>
@@ -87,19 +87,22 @@ void catch_unless_ignored(int signal_number, const struct sigaction& cleanup) {
 FolderWays g_folders[8];
 size_t g_next_folder = 0;
 
-// What the folder open as `directory_fd` has shown before, or nothing yet.
-FolderWays folder_ways(int directory_fd) {
+// What the folder open as `directory_fd` (by the caller's handle's
+// `opening`, or 0) has shown before, or nothing yet.
+FolderWays folder_ways(int directory_fd, uint64_t opening) {
     for (const FolderWays& ways : g_folders)
-        if (ways.directory_fd == directory_fd) return ways;
+        if (ways.directory_fd == directory_fd && ways.opening == opening) return ways;
     FolderWays& fresh = g_folders[g_next_folder++ % std::size(g_folders)];
-    fresh = FolderWays{directory_fd};
+    fresh = FolderWays{};
+    fresh.directory_fd = directory_fd;
+    fresh.opening = opening;
     return fresh;
 }
 
 // Keeps what one file showed of its folder for the next file there.
 void keep_folder_ways(const FolderWays& shown) {
     for (FolderWays& ways : g_folders)
-        if (ways.directory_fd == shown.directory_fd) ways = shown;
+        if (ways.directory_fd == shown.directory_fd && ways.opening == shown.opening) ways = shown;
 }
 
 // Creates a new temporary under a fresh name, exclusively: a name that is
@@ -135,9 +138,10 @@ bool stays_below(const std::string& relative_name, std::vector<std::string_view>
 
 // Opens the subdirectories on the way to the file, each never through a
 // link, which could lead anywhere; the last one holds the file.
-Status open_subdirectories(SafeOutputState& output, int directory_fd,
+Status open_subdirectories(SafeOutputState& output, int directory_fd, uint64_t opening,
                            const std::vector<std::string_view>& components) {
     output.directory_fd = directory_fd;
+    output.opening = opening;
     for (size_t i = 0; i + 1 < components.size(); ++i) {
         const std::string component(components[i]);
         const int next =
@@ -146,15 +150,19 @@ Status open_subdirectories(SafeOutputState& output, int directory_fd,
         if (output.owns_directory) close(output.directory_fd);
         output.directory_fd = next;
         output.owns_directory = true;
+        output.opening = 0;
     }
     return kSucceeded;
 }
 
 // Makes the new file, unnamed where the folder allows, else under a
-// temporary name.
+// temporary name. Where the folder's last file replaced one, this one will
+// most likely be renamed over its name too, so it is made under a temporary
+// name at once: naming an unnamed file first would cost a call more.
 Status create_file(SafeOutputState& output, mode_t mode) {
-    output.ways = folder_ways(output.directory_fd);
-    output.fd = open_unnamed(output.ways, output.directory_fd, mode);
+    output.ways = folder_ways(output.directory_fd, output.opening);
+    output.asked_mode = static_cast<unsigned>(mode);
+    output.fd = output.ways.last_replaced ? -1 : open_unnamed(output.ways, output.directory_fd, mode);
     output.unnamed = output.fd >= 0;
     if (!output.unnamed)
         output.fd = create_named_temporary(output.directory_fd, output.temp_prefix, mode, output.temp_name);
@@ -171,7 +179,7 @@ Status open_output(SafeOutput& output, const DirectoryHandle& directory, const s
     if (directory.fd < 0) return failed(Failure::directory, EBADF);
     std::vector<std::string_view> components;
     if (!stays_below(relative_name, components)) return failed(Failure::name_refused, EINVAL);
-    Status status = open_subdirectories(state, directory.fd, components);
+    Status status = open_subdirectories(state, directory.fd, directory.opening, components);
     state.final_name = std::string(components.back());
     state.temp_prefix = temp_prefix;
     if (status) status = create_file(state, static_cast<mode_t>(permissions & 0777));
@@ -241,7 +249,7 @@ Status take_over(SafeOutputState& output, Existing existing, const OldFile& old)
 // a folder that lets the user add files but not remove another user's
 // (sticky): neither is the disk's fault.
 Status replace_by_rename(SafeOutputState& output, Existing existing, const OldFile& old) {
-    output.ways.last_replaced = true;
+    output.ways.last_replaced = existing != Existing::nothing;
     Status status = take_over(output, existing, old);
     if (status && output.unnamed) status = name_temporarily(output);
     // From here to the rename a kill leaves the complete file under its

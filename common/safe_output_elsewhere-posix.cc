@@ -30,7 +30,10 @@ bool set_carried_attribute(int, const CarriedAttribute&) {
     return false;
 }
 
-bool drop_inherited_acl(int) { return true; }
+bool drop_inherited_acl(int, bool& dropped) {
+    dropped = false;
+    return true;
+}
 
 bool carry_source_acl(int, int, bool& carried, mode_t&) {
     carried = false;

@@ -13,22 +13,41 @@
 
 #include "common/safe_output.h"
 
+// What a new file in one folder got, asked of the first file made there:
+// its group and permission bits for the bits it was asked with, and no ACL.
+// Kept only for a folder the caller opened (DirectoryHandle::opening tells
+// that opening from any other, as a descriptor number cannot) and that the
+// runner owns, so that no one but the runner or root can change what the
+// folder gives (its default ACL, setgid bit or group) while it is kept.
+struct NewFileShape {
+    bool owner_known = false;
+    bool runner_owns = false;  // the folder is the runner's
+    bool known = false;        // a file made there showed the following
+    unsigned asked = 0;        // the permission bits it was asked with
+    unsigned mode = 0;         // ... and those it got
+    unsigned group = 0;
+};
+
 // What one folder has shown the safe output, learnt at its first file there
 // and kept by the safe output (safe_output-posix.cc), never by the caller's
-// directory handle. Each only spares a call that would fail or a failed
+// directory handle. The ways only spare a call that would fail or a failed
 // try, so one learnt of another folder that had the same descriptor costs
-// a call at most; what a file gets is always asked of the file.
+// a call at most; the new file's shape is kept by the folder's opening.
 struct FolderWays {
+    uint64_t opening = 0;            // the caller's handle's; 0 for a subfolder
     int directory_fd = -1;
     bool unnamed_refused = false;    // its file system makes no unnamed files
     bool link_through_proc = false;  // a descriptor is named only through /proc
     bool last_replaced = false;      // the last file committed there replaced one
+    NewFileShape shape;
 };
 
 struct SafeOutputState {
     int fd = -1;
     int directory_fd = -1;        // the directory the file goes into
     bool owns_directory = false;  // false when it is the caller's handle's
+    uint64_t opening = 0;         // the caller's handle's, while it is that
+    unsigned asked_mode = 0;      // the permission bits the file was made with
     bool unnamed = false;         // an unnamed file, until it is linked
     std::string temp_name;        // within directory_fd; empty while unnamed
     std::string final_name;

@@ -411,6 +411,38 @@ TEST(ReplacedFile, AFolderThatDecidesTheGroupIsAskedAfterward) {
     EXPECT_EQ(read_file(point + "/game/x.dat"), "new");
 }
 
+// What a folder gives its new files is kept by that opening of the folder,
+// and only where the runner owns it: a folder opened after another was
+// closed (most likely under the same descriptor) and a user's folder that
+// gains a default ACL between two files are asked again, so no replaced
+// file keeps an ACL taken from its folder.
+TEST(ReplacedFile, WhatAFolderGivesIsAskedAgainWhereItMayHaveChanged) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to give a folder to another user";
+    const ScratchDir scratch;
+    for (const char* folder : {"plain", "inheriting", "users"}) ASSERT_TRUE(make_dir(scratch.path(folder)));
+    for (const char* file : {"plain/a", "inheriting/a", "users/a", "users/b"})
+        ASSERT_TRUE(write_file(scratch.path(file), "old"));
+    const std::string inherited = acl_bytes({{kUserObj, 7, kNoId}, {kUser, 7, 1}, {kGroupObj, 5, kNoId},
+                                             {kMask, 7, kNoId}, {kOther, 5, kNoId}});
+    if (!set_attribute(scratch.path("inheriting"), "system.posix_acl_default", inherited))
+        GTEST_SKIP() << "no ACLs on " << scratch.root;
+    ASSERT_EQ(chown(scratch.path("users").c_str(), kUnprivilegedId, kUnprivilegedId), 0);
+    {
+        DirectoryHandle plain;
+        ASSERT_TRUE(open_directory(plain, scratch.path("plain")) && write_safely(plain, "a", "new"));
+    }
+    DirectoryHandle inheriting;
+    ASSERT_TRUE(open_directory(inheriting, scratch.path("inheriting")) && write_safely(inheriting, "a", "new"));
+    DirectoryHandle users;
+    ASSERT_TRUE(open_directory(users, scratch.path("users")) && write_safely(users, "a", "new"));
+    ASSERT_TRUE(set_attribute(scratch.path("users"), "system.posix_acl_default", inherited));
+    ASSERT_TRUE(write_safely(users, "b", "new"));
+    for (const char* file : {"plain/a", "inheriting/a", "users/a", "users/b"}) {
+        EXPECT_EQ(read_file(scratch.path(file)), "new") << file;
+        EXPECT_EQ(attribute(scratch.path(file), "system.posix_acl_access"), "none") << file;
+    }
+}
+
 // FAT through FUSE keeps no permission bits (every file 0700, chmod ENOSYS)
 // and no attributes (ENOTSUP): a second run over the first's output
 // replaces every file as the first made it.
