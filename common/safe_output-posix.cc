@@ -342,11 +342,15 @@ Status safe_output_copy_from(SafeOutput& output, InputFile& source, int64_t offs
 // name, or else replaces what stands there by a rename.
 Status safe_output_commit(SafeOutput& output) {
     SafeOutputState& state = *output.state;
-    if (state.fd < 0) return discarded(output, failed(Failure::naming, EBADF));
+    if (state.fd < 0) {
+        safe_output_discard(output);
+        return failed(Failure::naming, EBADF);
+    }
     const Status status = commit_steps(state);
     keep_folder_ways(state.ways);
     state.unnamed = false;
-    return discarded(output, status);
+    safe_output_discard(output);
+    return status;
 }
 
 void safe_output_discard(SafeOutput& output) {

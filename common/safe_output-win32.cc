@@ -292,14 +292,14 @@ Status place_file(SafeOutputState& state) {
 // On a failure the file is discarded, which marks it again first.
 Status safe_output_commit(SafeOutput& output) {
     SafeOutputState& state = *output.state;
-    if (state.handle == nullptr) return discarded(output, failed(Failure::naming, ERROR_INVALID_HANDLE));
-    const Status placed = place_file(state);
-    if (!placed) return discarded(output, placed);
-    CloseHandle(state.handle);
-    state.handle = nullptr;
-    state.temp_path.clear();
+    const Status placed = state.handle == nullptr ? failed(Failure::naming, ERROR_INVALID_HANDLE) : place_file(state);
+    if (placed) {
+        CloseHandle(state.handle);
+        state.handle = nullptr;
+        state.temp_path.clear();
+    }
     safe_output_discard(output);
-    return kSucceeded;
+    return placed;
 }
 
 // The mark is set again before closing, in case a failed commit had taken it
