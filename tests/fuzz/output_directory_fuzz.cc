@@ -25,14 +25,40 @@ bool dot_or_blank(char c) { return c == '.' || c == ' '; }
 
 bool continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
-// The length of `text` in the file system's units: bytes, or UTF-16 units.
+// The length of the character that starts at `at`, read off the table of
+// well-formed UTF-8 (with the three-byte surrogates, the form a Windows
+// name's lone surrogate is held in), or 0 where none starts: a lone byte.
+size_t character_length(std::string_view text, size_t at) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    size_t length = 0;
+    if (lead >= 0xC2) length = lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF5 ? 4 : 0;
+    if (length == 0 || at + length > text.size()) return 0;
+    for (size_t k = 1; k < length; ++k)
+        if (!continuation(text[at + k])) return 0;
+    const auto second = static_cast<unsigned char>(text[at + 1]);
+    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second >= 0x90))
+        return 0;
+    return length;
+}
+
+// The length of `text` in the file system's units: bytes, or UTF-16 units,
+// where a character beyond U+FFFF takes two and a lone byte one.
 size_t units(std::string_view text, bool utf16) {
     if (!utf16) return text.size();
     size_t count = 0;
-    for (const char c : text) {
-        if (!continuation(c)) count += static_cast<unsigned char>(c) >= 0xF0 ? 2u : 1u;
+    for (size_t at = 0; at < text.size();) {
+        const size_t length = character_length(text, at);
+        count += length == 4 ? 2 : 1;
+        at += length == 0 ? 1 : length;
     }
     return count;
+}
+
+// Whether ending a name after `end` bytes of `text` cuts a character in two.
+bool splits_a_character(std::string_view text, size_t end) {
+    for (size_t back = 1; back <= 3 && back <= end; ++back)
+        if (character_length(text, end - back) > back) return true;
+    return false;
 }
 
 }  // namespace
@@ -65,12 +91,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Windows drops trailing dots: a kept part of only dots would be the
     // archive's own folder, the parent or the current directory.
     require(!only_dots(kept), "only dots are never kept from a longer name");
-    // A UTF-8 character is never split: the cut falls before a byte that is
-    // no continuation byte, or at the limit where no character of at most
-    // four bytes could have started.
-    const bool no_character_in_reach = !trim && kept.size() == 255 && continuation(last[252]) &&
-                                       continuation(last[253]) && continuation(last[254]);
-    require(!continuation(last[kept.size()]) || no_character_in_reach, "a UTF-8 character is never split");
+    // A UTF-8 character is never split; a lone byte, which is none, may be.
+    require(!splits_a_character(last, kept.size()), "a UTF-8 character is never split");
     if (trim) require(!dot_or_blank(kept.back()), "trailing dots and blanks are taken off");
 
     // What was taken off is the extension, what passes the limit, and with

@@ -72,6 +72,23 @@ bool names_a_device(std::string_view component) {
            port == "\xC2\xB9" || port == "\xC2\xB2" || port == "\xC2\xB3";
 }
 
+// Whether a lead byte at `at`, with all the continuation bytes it announces,
+// spells something in a form that is no character: overlong (C0, C1; E0 or
+// F0 below their least second byte), a surrogate (ED A0 and up), or beyond
+// U+10FFFF (F4 90 and up, F5 to F7). Read off the table of well-formed
+// UTF-8, not computed.
+bool imitates_a_character(std::string_view name, size_t at) {
+    const auto lead = static_cast<unsigned char>(name[at]);
+    size_t length = 0;
+    if (lead >= 0xC0) length = lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF8 ? 4 : 0;
+    if (length == 0 || at + length > name.size()) return false;
+    for (size_t k = 1; k < length; ++k)
+        if ((static_cast<unsigned char>(name[at + k]) & 0xC0) != 0x80) return false;
+    const auto second = static_cast<unsigned char>(name[at + 1]);
+    return lead == 0xC0 || lead == 0xC1 || (lead == 0xE0 && second < 0xA0) || (lead == 0xED && second >= 0xA0) ||
+           (lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second >= 0x90) || lead >= 0xF5;
+}
+
 // The name rules written the slow, obvious way: whether `name` could reach
 // outside the output directory or open a device.
 bool reference_unsafe(std::string_view name) {
@@ -81,6 +98,8 @@ bool reference_unsafe(std::string_view name) {
         const auto byte = static_cast<unsigned char>(c);
         if (c == ':' || byte < 0x20 || byte == 0x7F) return true;
     }
+    for (size_t at = 0; at < name.size(); ++at)
+        if (imitates_a_character(name, at)) return true;
     // The C1 controls U+0080 to U+009F, as UTF-8.
     for (unsigned char second = 0x80; second <= 0x9F; ++second) {
         const char c1[] = {'\xC2', static_cast<char>(second), '\0'};
@@ -170,8 +189,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
         const std::string_view name(entry.name);
         require(is_unsafe_entry_name(name) == reference_unsafe(name),
-                "a name is refused exactly when it is absolute, holds ':' or a control character, "
-                "or has a device component or one other than '.' ending in a dot or blank");
+                "a name is refused exactly when it is absolute, holds ':', a control character or a form "
+                "imitating a character, or has a device component or one other than '.' ending in a dot or blank");
         check_path(name);
     }
     return 0;
