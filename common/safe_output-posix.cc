@@ -2,8 +2,9 @@
 // file is written under a temporary name, created exclusively beside its
 // final name, and renamed over that name when complete, or, where the
 // system has them (safe_output-linux.cc), written as an unnamed file and
-// linked in, unless the folder's last file replaced one. What stands at the final name is opened once and judged, and
-// what it carries is given to the new file (file_protection-posix.h).
+// linked in, unless the folder's last file replaced one. What stands at the
+// final name is opened once and judged, and what it carries is given to the
+// new file (file_protection-posix.h).
 
 #include <fcntl.h>
 #include <sys/stat.h>
