@@ -2,9 +2,8 @@
 // file is written under a temporary name, created exclusively beside its
 // final name, and renamed over that name when complete, or, where the
 // system has them (safe_output-linux.cc), written as an unnamed file and
-// linked in, unless the folder's last file replaced one. What stands at the
-// final name is opened once and judged, and what it carries is given to the
-// new file (file_protection-posix.h).
+// linked in. What stands at the final name is opened once and judged, and
+// what it carries is given to the new file (file_protection-posix.h).
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -157,13 +156,13 @@ Status open_subdirectories(SafeOutputState& output, int directory_fd, uint64_t o
 }
 
 // Makes the new file, unnamed where the folder allows, else under a
-// temporary name. Where the folder's last file replaced one, this one will
-// most likely be renamed over its name too, so it is made under a temporary
-// name at once: naming an unnamed file first would cost a call more.
+// temporary name. Unnamed even where it will replace a file: a named one
+// could be opened by anyone its folder's default ACL lets in, in the moment
+// before the ACL it inherited is taken off, and a kill would leave it.
 Status create_file(SafeOutputState& output, mode_t mode) {
     output.ways = folder_ways(output.directory_fd, output.opening);
     output.asked_mode = static_cast<unsigned>(mode);
-    output.fd = output.ways.last_replaced ? -1 : open_unnamed(output.ways, output.directory_fd, mode);
+    output.fd = open_unnamed(output.ways, output.directory_fd, mode);
     output.unnamed = output.fd >= 0;
     if (!output.unnamed)
         output.fd = create_named_temporary(output.directory_fd, output.temp_prefix, mode, output.temp_name);

@@ -7,8 +7,6 @@
 // survives every failure. Three ways, one contract:
 //  - Linux with /proc: an unnamed file (O_TMPFILE) in the target directory,
 //    linked under its final name when complete; a crash leaves nothing.
-//    Where the folder's last file replaced one, the next most likely will
-//    too, and is written as on other POSIX systems, which costs less.
 //  - other POSIX systems, and Linux file systems without unnamed files: a
 //    temporary created exclusively beside the final name and renamed over
 //    it; a signal that ends the program removes it first (see

@@ -52,7 +52,8 @@ TEST(EntryName, BothSeparatorsBecomeThePlatformOne) {
     const std::string sub_dot = "sub" + sep + ".";
     const std::string dots = "..a" + sep + ".b";
     for (const auto& [stored, wanted] : std::vector<std::pair<std::string, std::string>>{
-             {"./a", "a"}, {"sub/./.\\a", sub_a}, {"a//b", a_b}, {"./", ""}, {"sub/.", sub_dot}, {"..a/.b", dots}}) {
+             {"./a", "a"}, {".//a", "a"}, {".\\/a", "a"}, {"sub/./.\\a", sub_a}, {"a//b", a_b}, {"./", ""},
+             {"sub/.", sub_dot}, {"..a/.b", dots}}) {
         ASSERT_TRUE(entry_name_to_path(stored, path)) << stored;
         EXPECT_EQ(path, wanted) << stored;
     }

@@ -26,17 +26,26 @@ TEST(SafeOutput, NothingStandsUnderTheFinalNameUntilCommit) {
     ASSERT_TRUE(write_file(dir.path("out"), "old"));
     DirectoryHandle handle;
     ASSERT_TRUE(open_directory(handle, dir.root));
+    bool unnamed = false;
     {
         SafeOutput output;
         ASSERT_TRUE(safe_output_open(output, handle, "out", ".part"));
         ASSERT_TRUE(safe_output_write(output, "new", 3));
         EXPECT_EQ(read_file(dir.path("out")), "old");
+        unnamed = list_names(dir.root).size() == 1;
     }  // dropped without commit: the temporary goes, the old file stays
     EXPECT_EQ(list_names(dir.root), std::vector<std::string>{"out"});
     EXPECT_EQ(read_file(dir.path("out")), "old");
     ASSERT_TRUE(write_safely(handle, "out", "new"));
     EXPECT_EQ(read_file(dir.path("out")), "new");
     EXPECT_EQ(list_names(dir.root), std::vector<std::string>{"out"});
+    // Where the folder takes unnamed files, a file replacing another is one
+    // too, right after a replacement as well: a named one would take the
+    // folder's default ACL, and whoever that lets in could open it before
+    // the ACL is taken off.
+    SafeOutput again;
+    ASSERT_TRUE(safe_output_open(again, handle, "out", ".part"));
+    EXPECT_EQ(list_names(dir.root).size() == 1, unnamed);
 }
 
 // Subdirectories are never created, a name ending in a separator or naming

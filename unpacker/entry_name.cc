@@ -21,15 +21,17 @@ bool is_unsafe_component(std::string_view component) {
 
 // `path` without its "." components that a separator follows ("./a" is
 // "a", "sub/./a" is "sub/a"), which the safe output refuses: they name the
-// folder they stand in. A last "." stays, and with it the refusal of a
-// name that names no file.
+// folder they stand in. So are the empty ones they leave at the start
+// (".//a" is "a", not the absolute "/a"). A last "." stays, and with it the
+// refusal of a name that names no file.
 void drop_current_folder_components(std::string& path) {
     std::string kept;
     size_t start = 0;
     while (start < path.size()) {
         size_t end = start;
         while (end < path.size() && !is_name_separator(path[end])) ++end;
-        if (end == path.size() || path.compare(start, end - start, ".") != 0)
+        const bool current_folder = path.compare(start, end - start, ".") == 0 || (end == start && kept.empty());
+        if (end == path.size() || !current_folder)
             kept.append(path, start, end + 1 - start);
         start = end + 1;
     }

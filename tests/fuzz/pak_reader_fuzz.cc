@@ -130,13 +130,15 @@ void check_path(std::string_view name) {
     for (size_t at = 0; at <= name.size(); ++at) {
         if (at < name.size() && !is_separator(name[at])) continue;
         const std::string_view component = name.substr(start, at - start);
-        if (at == name.size() || component != ".") {
+        // An empty component left at the start by the dropped ones goes too.
+        const bool dropped = component == "." || (component.empty() && wanted.empty());
+        if (at == name.size() || !dropped) {
             wanted += component;
             if (at < name.size()) wanted += path_separator();
         }
         start = at + 1;
     }
-    require(path == wanted, "only separators change, and \".\" components before one go");
+    require(path == wanted, "only separators change, and \".\" components before one go, and the empty ones after");
 }
 
 }  // namespace
