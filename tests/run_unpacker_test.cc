@@ -55,7 +55,8 @@ TEST(RunUnpacker, EmptyDirectoryStillCreatesTheOutputDirectory) {
 
 TEST(RunUnpacker, LaterDuplicatesAndRerunsOverwrite) {
     ScratchDir scratch;
-    const std::string archive = make_pak({{"x", "first"}, {"x", "second"}, {"y", "why"}});
+    // ".//y" is y: the "." and the empty component it leaves at the start go.
+    const std::string archive = make_pak({{"x", "first"}, {"x", "second"}, {".//y", "why"}});
     write_file(scratch.path("set.old.pak"), archive);
     EXPECT_EQ(unpack(scratch.path("set.old.pak")).status, 0);
     EXPECT_EQ(read_file(scratch.path("set.old/x")), "second");
@@ -117,6 +118,12 @@ TEST(RunUnpacker, HostileArchivesCreateNothing) {
 #ifndef _WIN32
         // U+009B as UTF-8; the code page 1252 reads these bytes as two characters.
         {make_pak({{"csi\xC2\x9B" "2J", "x"}}), unsafe1},
+        // Forms that imitate CSI, '/' and a character beyond Unicode (in octal,
+        // so no digit after them joins the escape).
+        {make_pak({{"o\340\202\2332J", "x"}}), unsafe1},
+        {make_pak({{"q\355\240\2331m", "x"}}), unsafe1},
+        {make_pak({{"..\300\257x", "x"}}), unsafe1},
+        {make_pak({{"a\364\220\200\200", "x"}}), unsafe1},
 #endif
         {make_pak({{"ok", "1"}, {"..\\evil", "x"}}), "files: 2\nunsafe file name in entry 2\n" + kPress},
         // Within an entry a broken region counts before an unsafe name, and
