@@ -136,6 +136,11 @@ Status limit_to_source(SafeOutputState& output, const InputFile& source) {
     return kSucceeded;
 }
 
+Status give_withheld_bits(SafeOutputState& output) {
+    if (output.made_mode == output.folder_mode || change_mode(output.fd, output.folder_mode)) return kSucceeded;
+    return last_failure(Failure::naming);
+}
+
 // The order matters: an inherited ACL goes before the bits are judged; the
 // bits are set before the users' attributes, whose setting needs write
 // permission; a carried ACL sets the bits again, as the old file had them.

@@ -50,6 +50,10 @@ Status limit_to_source(SafeOutputState& output, const InputFile& source);
 // file has none. Failure::cannot_replace where any of that cannot be done.
 Status carry_protection(SafeOutputState& output, const OldFile& old);
 
+// Gives a new file made with its bits withheld (SafeOutputState) the bits
+// its folder gives new files. Failure::naming where it cannot.
+Status give_withheld_bits(SafeOutputState& output);
+
 // One extended attribute a replaced file carries over.
 struct CarriedAttribute {
     std::string name;

@@ -155,17 +155,42 @@ Status open_subdirectories(SafeOutputState& output, int directory_fd, uint64_t o
     return kSucceeded;
 }
 
+// Whether the new file is made under its temporary name from the start, its
+// bits withheld (safe_output_open): a small file, never a copy, in a folder
+// whose last file replaced one and whose first file showed what a new file
+// gets there. Made with no bits for its group or others, it lets no one
+// else open it while it is written, whatever the folder gives new files: a
+// default ACL's mask and other entry are cut to nothing as well.
+bool withholds_bits(const SafeOutputState& output, mode_t mode, bool copy, int64_t expected_size) {
+    const NewFileShape& shape = output.ways.shape;
+    return !copy && expected_size >= 0 && expected_size <= kSmallOutputBytes && output.ways.last_replaced &&
+           shape.known && shape.asked == static_cast<unsigned>(mode);
+}
+
 // Makes the new file, unnamed where the folder allows, else under a
-// temporary name. Unnamed even where it will replace a file: a named one
-// could be opened by anyone its folder's default ACL lets in, in the moment
-// before the ACL it inherited is taken off, and a kill would leave it.
-Status create_file(SafeOutputState& output, mode_t mode) {
+// temporary name. Unnamed even where it will replace a file, but for a
+// small one whose bits are withheld: a named one could be opened by anyone
+// its folder's default ACL lets in, in the moment before the ACL it
+// inherited is taken off, and a kill would leave it.
+Status create_file(SafeOutputState& output, mode_t mode, bool copy, int64_t expected_size) {
     output.ways = folder_ways(output.directory_fd, output.opening);
     output.asked_mode = static_cast<unsigned>(mode);
-    output.fd = open_unnamed(output.ways, output.directory_fd, mode);
-    output.unnamed = output.fd >= 0;
-    if (!output.unnamed)
-        output.fd = create_named_temporary(output.directory_fd, output.temp_prefix, mode, output.temp_name);
+    output.bits_withheld = withholds_bits(output, mode, copy, expected_size);
+    if (output.bits_withheld) {
+        // The folder gave its last file `shape.mode` for these bits, with no
+        // ACL, so it gives this one the owner's part of them.
+        const NewFileShape& shape = output.ways.shape;
+        output.fd = create_named_temporary(output.directory_fd, output.temp_prefix, mode & 0700, output.temp_name);
+        output.made_known = true;
+        output.made_group = shape.group;
+        output.made_mode = shape.mode & 0700;
+        output.folder_mode = shape.mode;
+    } else {
+        output.fd = open_unnamed(output.ways, output.directory_fd, mode);
+        output.unnamed = output.fd >= 0;
+        if (!output.unnamed)
+            output.fd = create_named_temporary(output.directory_fd, output.temp_prefix, mode, output.temp_name);
+    }
     if (output.fd < 0) return last_failure(Failure::creating);
     keep_folder_ways(output.ways);
     return kSucceeded;
@@ -173,7 +198,7 @@ Status create_file(SafeOutputState& output, mode_t mode) {
 
 // Both ways of opening; `source`, where given, is what a copy is limited to.
 Status open_output(SafeOutput& output, const DirectoryHandle& directory, const std::string& relative_name,
-                   const char* temp_prefix, unsigned permissions, const InputFile* source) {
+                   const char* temp_prefix, unsigned permissions, const InputFile* source, int64_t expected_size) {
     safe_output_discard(output);
     SafeOutputState& state = *output.state;
     if (directory.fd < 0) return failed(Failure::directory, EBADF);
@@ -182,7 +207,7 @@ Status open_output(SafeOutput& output, const DirectoryHandle& directory, const s
     Status status = open_subdirectories(state, directory.fd, directory.opening, components);
     state.final_name = std::string(components.back());
     state.temp_prefix = temp_prefix;
-    if (status) status = create_file(state, static_cast<mode_t>(permissions & 0777));
+    if (status) status = create_file(state, static_cast<mode_t>(permissions & 0777), source != nullptr, expected_size);
     // Before the first byte is written, while a named temporary is still
     // empty.
     state.source_owner = source != nullptr ? source->owner : -1;
@@ -234,14 +259,15 @@ bool link_in_place(SafeOutputState& output, Status& status) {
 }
 
 // Judges what stands at the final name and gives the new file what a
-// regular file there carries. An old copy someone other than the source's
-// owner owns is replaced by the new copy as it was made, limited to its
-// source.
+// regular file there carries, or else what a new file gets. An old copy
+// someone other than the source's owner owns is replaced by the new copy as
+// it was made, limited to its source.
 Status take_over(SafeOutputState& output, Existing existing, const OldFile& old) {
     if (existing == Existing::cannot_replace) return failed(Failure::cannot_replace, old.error);
-    if (existing != Existing::regular_file) return kSucceeded;
-    if (output.source_owner >= 0 && output.source_owner != static_cast<int64_t>(old.info.st_uid)) return kSucceeded;
-    return carry_protection(output, old);
+    const bool carries = existing == Existing::regular_file &&
+                         (output.source_owner < 0 || output.source_owner == static_cast<int64_t>(old.info.st_uid));
+    if (carries) return carry_protection(output, old);
+    return output.bits_withheld ? give_withheld_bits(output) : kSucceeded;
 }
 
 // Puts the file, named temporarily, over whatever stands at its final name.
@@ -304,13 +330,13 @@ SafeOutput::SafeOutput() : state(std::make_unique<SafeOutputState>()) {}
 SafeOutput::~SafeOutput() { safe_output_discard(*this); }
 
 Status safe_output_open(SafeOutput& output, const DirectoryHandle& directory, const std::string& relative_name,
-                        const char* temp_prefix, unsigned permissions) {
-    return open_output(output, directory, relative_name, temp_prefix, permissions, nullptr);
+                        const char* temp_prefix, unsigned permissions, int64_t expected_size) {
+    return open_output(output, directory, relative_name, temp_prefix, permissions, nullptr, expected_size);
 }
 
 Status safe_output_open_copy(SafeOutput& output, const DirectoryHandle& directory, const std::string& relative_name,
                              const char* temp_prefix, const InputFile& source) {
-    return open_output(output, directory, relative_name, temp_prefix, source.permissions, &source);
+    return open_output(output, directory, relative_name, temp_prefix, source.permissions, &source, -1);
 }
 
 Status safe_output_write(SafeOutput& output, const void* data, size_t length) {
@@ -358,6 +384,7 @@ void safe_output_discard(SafeOutput& output) {
     close_quietly(state.fd);
     state.unnamed = false;
     state.made_known = false;
+    state.bits_withheld = false;
     if (state.directory_fd >= 0 && !state.temp_name.empty()) {
         unlinkat(state.directory_fd, state.temp_name.c_str(), 0);
         disarm_pending();

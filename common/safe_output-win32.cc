@@ -174,7 +174,7 @@ SafeOutput::SafeOutput() : state(std::make_unique<SafeOutputState>()) {}
 SafeOutput::~SafeOutput() { safe_output_discard(*this); }
 
 Status safe_output_open(SafeOutput& output, const DirectoryHandle& directory, const std::string& relative_name,
-                        const char* temp_prefix, unsigned /*permissions*/) {
+                        const char* temp_prefix, unsigned /*permissions*/, int64_t /*expected_size*/) {
     return open_output(output, directory, relative_name, temp_prefix, nullptr);
 }
 

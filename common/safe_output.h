@@ -6,7 +6,9 @@
 // leaves a partial file under that name, and whatever stood there before
 // survives every failure. Three ways, one contract:
 //  - Linux with /proc: an unnamed file (O_TMPFILE) in the target directory,
-//    linked under its final name when complete; a crash leaves nothing.
+//    linked under its final name when complete; a crash leaves nothing. A
+//    small file expected to replace one is written the second way instead
+//    (see safe_output_open).
 //  - other POSIX systems, and Linux file systems without unnamed files: a
 //    temporary created exclusively beside the final name and renamed over
 //    it; a signal that ends the program removes it first (see
@@ -70,7 +72,8 @@
 //                                              stands at the final name; it is untouched
 //   commit    POSIX    Failure::writing        closing the file reported that its bytes did
 //                                              not all reach the disk
-//   commit    POSIX    Failure::naming         the file could not be put under its name
+//   commit    POSIX    Failure::naming         the file could not be put under its name, or
+//                                              given the bits its folder gives new files
 //   commit    Windows  Failure::cannot_replace a directory or a read-only file stands at the
 //                                              final name; it is untouched
 //   commit    Windows  Failure::writing        where the volume has no hard links, the bytes
@@ -107,9 +110,18 @@ struct SafeOutput {
 // created. A temporary that needs a name gets one beginning with
 // `temp_prefix`. A new file gets at most `permissions` (less what the user's
 // umask takes away, where the platform has both); a file it replaces keeps
-// its own.
+// its own. `expected_size`, where the caller knows it, is the number of
+// bytes it will write: on POSIX a file of at most kSmallOutputBytes, in a
+// folder whose last file replaced one, is made under its temporary name
+// from the start (sparing the unnamed file's linking under one), with
+// nothing for its group or others until commit gives it its bits.
 Status safe_output_open(SafeOutput& output, const DirectoryHandle& directory, const std::string& relative_name,
-                        const char* temp_prefix, unsigned permissions = 0666);
+                        const char* temp_prefix, unsigned permissions = 0666, int64_t expected_size = -1);
+
+// The largest file safe_output_open makes under a temporary name from the
+// start: one written in a few calls, so that the moment in which a SIGKILL
+// leaves its temporary behind stays a few calls wide.
+inline constexpr int64_t kSmallOutputBytes = int64_t{64} * 1024;
 
 // As safe_output_open, for a copy of `source` that is never more open than
 // it: a new file gets at most the source's permission bits, the source's

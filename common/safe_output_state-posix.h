@@ -61,6 +61,11 @@ struct SafeOutputState {
     unsigned made_mode = 0;
     // A copy's source's owner, -1 for any other file: see safe_output_open_copy.
     int64_t source_owner = -1;
+    // Made under its temporary name with nothing for its group or others:
+    // unless it takes an old file's bits, it gets `folder_mode`, what its
+    // folder gives a new file asked with `asked_mode`, at commit.
+    bool bits_withheld = false;
+    unsigned folder_mode = 0;
 };
 
 // A new unnamed file in the folder, or -1 where the system or the folder's

@@ -443,6 +443,46 @@ TEST(ReplacedFile, WhatAFolderGivesIsAskedAgainWhereItMayHaveChanged) {
     }
 }
 
+// A small file that replaces one right after another did is made under its
+// temporary name from the start. While it is written that name gives its
+// group and others nothing; at commit it gets the old file's bits, or where
+// nothing stands at its name, what a new file gets there. A large one is
+// unnamed wherever the folder allows.
+TEST(ReplacedFile, ASmallReplacementIsNamedButOpenToNoOneElseUntilDone) {
+    const ScratchDir scratch;
+    DirectoryHandle out;
+    ASSERT_TRUE(open_directory(out, scratch.root) && write_safely(out, "a", "old"));
+    const unsigned fresh = mode_of(scratch.path("a"));
+    ASSERT_EQ(chmod(scratch.path("a").c_str(), 0640), 0);
+    // Writes `name` with its size told, and the bits of each temporary that
+    // stood in the folder before the commit.
+    std::vector<unsigned> pending;
+    const auto write_told = [&](const char* name, const std::string& bytes) {
+        SafeOutput output;
+        const bool written = safe_output_open(output, out, name, "_o_", 0666, static_cast<int64_t>(bytes.size())) &&
+                             safe_output_write(output, bytes.data(), bytes.size());
+        pending.clear();
+        for (const std::string& temporary : temporaries(list_names(scratch.root)))
+            pending.push_back(mode_of(scratch.path(temporary)));
+        return written && safe_output_commit(output);
+    };
+    ASSERT_TRUE(write_told("a", "first"));
+    const bool unnamed = pending.empty();
+    for (const char* name : {"a", "b"}) {
+        ASSERT_TRUE(write_told(name, name));
+        ASSERT_EQ(pending.size(), 1u) << name;
+        EXPECT_EQ(pending.front() & 077, 0u) << name;
+        EXPECT_EQ(read_file(scratch.path(name)), name);
+    }
+    EXPECT_EQ(mode_of(scratch.path("a")), 0640u);
+    EXPECT_EQ(mode_of(scratch.path("b")), fresh);
+    ASSERT_TRUE(write_told("a", "again"));
+    ASSERT_TRUE(write_told("a", std::string(static_cast<size_t>(kSmallOutputBytes) + 1, 'x')));
+    EXPECT_EQ(pending.empty(), unnamed);
+    EXPECT_EQ(mode_of(scratch.path("a")), 0640u);
+    EXPECT_EQ(list_names(scratch.root), (std::vector<std::string>{"a", "b"}));
+}
+
 // FAT through FUSE keeps no permission bits (every file 0700, chmod ENOSYS)
 // and no attributes (ENOTSUP): a second run over the first's output
 // replaces every file as the first made it.

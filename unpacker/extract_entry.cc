@@ -41,7 +41,7 @@ Status copy_entry_data(InputFile& archive, ArchiveWindow& window, const PakEntry
 Status extract_entry(InputFile& archive, ArchiveWindow& window, const PakEntry& entry, const std::string& path,
                      const DirectoryHandle& output_directory) {
     SafeOutput output;
-    Status status = safe_output_open(output, output_directory, path, kEntryTempPrefix);
+    Status status = safe_output_open(output, output_directory, path, kEntryTempPrefix, 0666, entry.size);
     if (status) status = copy_entry_data(archive, window, entry, output);
     if (status) status = safe_output_commit(output);
     return status;
