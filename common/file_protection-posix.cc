@@ -137,8 +137,10 @@ Status limit_to_source(SafeOutputState& output, const InputFile& source) {
 }
 
 Status give_withheld_bits(SafeOutputState& output) {
-    if (output.made_mode == output.folder_mode || change_mode(output.fd, output.folder_mode)) return kSucceeded;
-    return last_failure(Failure::naming);
+    if (output.made_mode != output.folder_mode && !change_mode(output.fd, output.folder_mode))
+        return last_failure(Failure::naming);
+    output.made_mode = output.folder_mode;
+    return kSucceeded;
 }
 
 // The order matters: an inherited ACL goes before the bits are judged; the

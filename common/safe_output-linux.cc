@@ -56,6 +56,15 @@ int link_unnamed(FolderWays& ways, int fd, int directory_fd, const std::string& 
     return linked;
 }
 
+// A file system that cannot promise it (NFS among them) answers EINVAL,
+// and an older kernel ENOSYS: the rename there is an ordinary one, as on
+// other systems.
+int rename_without_replacing(int directory_fd, const std::string& from, const std::string& to) {
+    if (renameat2(directory_fd, from.c_str(), directory_fd, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return -1;
+    return renameat(directory_fd, from.c_str(), directory_fd, to.c_str());
+}
+
 // No trip through user memory, and reflinks where the file system has them.
 void copy_in_kernel(int source_fd, int fd, int64_t& offset, int64_t& length) {
     auto position = static_cast<off_t>(offset);

@@ -240,16 +240,27 @@ Status close_file(SafeOutputState& output) {
     return closed == 0 ? kSucceeded : last_failure(Failure::writing);
 }
 
-// Links the unnamed file under its final name where nothing stands there:
-// true when that settled the commit, with its status in `status`; false
-// when something stands there, for the replacement to judge.
-bool link_in_place(SafeOutputState& output, Status& status) {
-    if (link_unnamed(output.ways, output.fd, output.directory_fd, output.final_name) != 0) {
+// Puts the file under its final name where nothing stands there: an
+// unnamed file is linked there, a named one (its withheld bits given first)
+// renamed there by a rename that replaces nothing. True when that settled
+// the commit, with its status in `status`; false when something stands
+// there, for the replacement to judge.
+bool place_where_nothing_stands(SafeOutputState& output, Status& status) {
+    if (!output.unnamed && output.bits_withheld) {
+        status = give_withheld_bits(output);
+        if (!status) return true;
+    }
+    const int placed =
+        output.unnamed ? link_unnamed(output.ways, output.fd, output.directory_fd, output.final_name)
+                       : rename_without_replacing(output.directory_fd, output.temp_name, output.final_name);
+    if (placed != 0) {
         if (errno == EEXIST) return false;
         status = last_failure(Failure::naming);
         return true;
     }
     output.unnamed = false;
+    output.temp_name.clear();
+    disarm_pending();
     output.ways.last_replaced = false;
     status = close_file(output);
     // Nothing stood at the final name before, so taking it back away loses
@@ -297,12 +308,12 @@ Status replace_by_rename(SafeOutputState& output, Existing existing, const OldFi
 // gives the same result.
 Status commit_steps(SafeOutputState& output) {
     Status status;
-    if (output.unnamed && !output.ways.last_replaced && link_in_place(output, status)) return status;
+    if (output.unnamed && !output.ways.last_replaced && place_where_nothing_stands(output, status)) return status;
     OldFile old;
     Existing existing = open_existing(output.directory_fd, output.final_name, old);
     if (safe_output_replace_hook != nullptr) safe_output_replace_hook(output.final_name);
-    if (existing == Existing::nothing && output.unnamed) {
-        if (link_in_place(output, status)) return status;
+    if (existing == Existing::nothing) {
+        if (place_where_nothing_stands(output, status)) return status;
         existing = open_existing(output.directory_fd, output.final_name, old);  // one came since the look
     }
     return replace_by_rename(output, existing, old);

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
 #include "common/file_protection-posix.h"
 #include "common/safe_output_state-posix.h"
@@ -19,6 +20,10 @@ int open_unnamed(FolderWays&, int, mode_t) { return -1; }
 int link_unnamed(FolderWays&, int, int, const std::string&) {
     errno = ENOTSUP;
     return -1;
+}
+
+int rename_without_replacing(int directory_fd, const std::string& from, const std::string& to) {
+    return renameat(directory_fd, from.c_str(), directory_fd, to.c_str());
 }
 
 void copy_in_kernel(int, int, int64_t&, int64_t&) {}

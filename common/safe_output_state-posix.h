@@ -76,6 +76,11 @@ int open_unnamed(FolderWays& ways, int directory_fd, mode_t mode);
 // when something stands there, link or not, which is never followed).
 int link_unnamed(FolderWays& ways, int fd, int directory_fd, const std::string& name);
 
+// Renames `from` to `to` within `directory_fd`, failing with EEXIST where
+// something stands at `to`, where the system and file system can promise
+// that (Linux's RENAME_NOREPLACE); elsewhere an ordinary rename.
+int rename_without_replacing(int directory_fd, const std::string& from, const std::string& to);
+
 // Copies what the kernel copies itself of `length` bytes of `source_fd` at
 // `offset` to the end of `fd`, moving both on by what it copied; whatever is
 // left (none where the system has no such copy) is for the block copy.

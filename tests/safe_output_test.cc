@@ -15,6 +15,7 @@
 #include "common/file_protection-win32.h"
 #include "common/safe_output_state-win32.h"
 #else
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -140,11 +141,20 @@ std::string planted_first(const char*) {
     return calls++ == 0 ? "planted" : "fresh" + std::to_string(calls);
 }
 
+// A private file made at the final name in `g_late_folder` just after the
+// look found none.
+std::string g_late_folder;
+void make_late_private_file(const std::string& name) {
+    const int fd = open((g_late_folder + "/" + name).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    if (fd >= 0) close(fd);
+}
+
 }  // namespace
 
 // A named temporary is made only under a name nothing stands at: a file
 // planted under the name the safe output picks is neither written nor moved
-// to the final name. A new file gets the bits asked for, less the umask.
+// to the final name. A new file gets the bits asked for, less the umask; one
+// that came at its name after the look is judged, not renamed over.
 TEST(SafeOutput, ANamedTemporaryIsAlwaysANewFile) {
     ScratchDir dir;
     ASSERT_TRUE(write_file(dir.path("planted"), "planted by another"));
@@ -154,6 +164,10 @@ TEST(SafeOutput, ANamedTemporaryIsAlwaysANewFile) {
     temporary_name_hook = planted_first;
     const mode_t before = umask(027);
     const bool written = write_safely(handle, "out", "new");
+    g_late_folder = dir.root;
+    safe_output_replace_hook = make_late_private_file;
+    const bool late_written = write_safely(handle, "late", "new");
+    safe_output_replace_hook = nullptr;
     umask(before);
     temporary_name_hook = nullptr;
     safe_output_use_named_temporaries(false);
@@ -163,7 +177,10 @@ TEST(SafeOutput, ANamedTemporaryIsAlwaysANewFile) {
     struct stat made;
     ASSERT_EQ(stat(dir.path("out").c_str(), &made), 0);
     EXPECT_EQ(made.st_mode & 0777, 0640u);
-    EXPECT_EQ(list_names(dir.root), (std::vector<std::string>{"out", "planted"}));
+    EXPECT_TRUE(late_written);
+    ASSERT_EQ(stat(dir.path("late").c_str(), &made), 0);
+    EXPECT_EQ(made.st_mode & 0777, 0600u);
+    EXPECT_EQ(list_names(dir.root), (std::vector<std::string>{"late", "out", "planted"}));
 }
 #endif
 
