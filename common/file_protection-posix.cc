@@ -120,6 +120,9 @@ Existing open_existing(int directory_fd, const std::string& name, OldFile& old) 
     return writable || may_write_through(old.fd, old.info) ? Existing::regular_file : Existing::cannot_replace;
 }
 
+// A file whose bits are withheld keeps them withheld here (its group and
+// others have nothing to narrow) and is given the narrowed ones at commit;
+// one that took its source's ACL has that ACL's bits already.
 Status limit_to_source(SafeOutputState& output, const InputFile& source) {
     if (!learn_new_file(output)) return last_failure(Failure::creating);
     bool acl_carried = false;
@@ -127,10 +130,18 @@ Status limit_to_source(SafeOutputState& output, const InputFile& source) {
     if (!carry_source_acl(source.fd, output.fd, acl_carried, group_bits)) return last_failure(Failure::creating);
     // The ACL set the bits, its mask as the group's: asked again.
     if (acl_carried && !read_back(output)) return last_failure(Failure::creating);
-    mode_t wanted = (output.made_mode & ~mode_t{070}) | (output.made_mode & group_bits);
+    if (acl_carried) output.bits_withheld = false;
     const bool group_kept = source.group < 0 || static_cast<int64_t>(output.made_group) == source.group ||
                             fchown(output.fd, static_cast<uid_t>(-1), static_cast<gid_t>(source.group)) == 0;
-    if (!group_kept) wanted = group_no_more_than_others(wanted);
+    const auto narrowed = [&](mode_t mode) {
+        const mode_t within = (mode & ~mode_t{070}) | (mode & group_bits);
+        return group_kept ? within : group_no_more_than_others(within);
+    };
+    if (output.bits_withheld) {
+        output.folder_mode = narrowed(output.folder_mode);
+        return kSucceeded;
+    }
+    const mode_t wanted = narrowed(output.made_mode);
     if (wanted != output.made_mode && !change_mode(output.fd, wanted)) return last_failure(Failure::creating);
     output.made_mode = wanted;
     return kSucceeded;

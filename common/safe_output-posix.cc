@@ -98,15 +98,15 @@ Status open_subdirectories(SafeOutputState& output, int directory_fd, uint64_t o
 }
 
 // Whether the new file is made under its temporary name from the start, its
-// bits withheld (safe_output_open): a small file, never a copy, in a folder
-// whose last file replaced one and whose first file showed what a new file
-// gets there. Made with no bits for its group or others, it lets no one
-// else open it while it is written, whatever the folder gives new files: a
-// default ACL's mask and other entry are cut to nothing as well.
-bool withholds_bits(const SafeOutputState& output, mode_t mode, bool copy, int64_t expected_size) {
+// bits withheld (safe_output_open): a small file in a folder whose last file
+// replaced one and whose first file showed what a new file gets there. Made
+// with no bits for its group or others, it lets no one else open it while
+// it is written, whatever the folder gives new files: a default ACL's mask
+// and other entry are cut to nothing as well.
+bool withholds_bits(const SafeOutputState& output, mode_t mode, int64_t expected_size) {
     const NewFileShape& shape = output.ways.shape;
-    return !copy && expected_size >= 0 && expected_size <= kSmallOutputBytes && output.ways.last_replaced &&
-           shape.known && shape.asked == static_cast<unsigned>(mode);
+    return expected_size >= 0 && expected_size <= kSmallOutputBytes && output.ways.last_replaced && shape.known &&
+           shape.asked == static_cast<unsigned>(mode);
 }
 
 // Makes the new file, unnamed where the folder allows, else under a
@@ -115,10 +115,10 @@ bool withholds_bits(const SafeOutputState& output, mode_t mode, bool copy, int64
 // before the ACL it inherited is taken off, and a kill would leave it; only
 // a small one is named from the start, its bits withheld, which shuts every
 // such ACL out and leaves a kill a few calls to catch it in.
-Status create_file(SafeOutputState& output, mode_t mode, bool copy, int64_t expected_size) {
+Status create_file(SafeOutputState& output, mode_t mode, int64_t expected_size) {
     output.ways = folder_ways(output.directory_fd, output.opening);
     output.asked_mode = static_cast<unsigned>(mode);
-    output.bits_withheld = withholds_bits(output, mode, copy, expected_size);
+    output.bits_withheld = withholds_bits(output, mode, expected_size);
     if (output.bits_withheld) {
         // The folder gave its last file `shape.mode` for these bits, with no
         // ACL, so it gives this one the owner's part of them.
@@ -150,7 +150,7 @@ Status open_output(SafeOutput& output, const DirectoryHandle& directory, const s
     Status status = open_subdirectories(state, directory.fd, directory.opening, components);
     state.final_name = std::string(components.back());
     state.temp_prefix = temp_prefix;
-    if (status) status = create_file(state, static_cast<mode_t>(permissions & 0777), source != nullptr, expected_size);
+    if (status) status = create_file(state, static_cast<mode_t>(permissions & 0777), expected_size);
     // Before the first byte is written, while a named temporary is still
     // empty.
     state.source_owner = source != nullptr ? source->owner : -1;
@@ -278,7 +278,7 @@ Status safe_output_open(SafeOutput& output, const DirectoryHandle& directory, co
 
 Status safe_output_open_copy(SafeOutput& output, const DirectoryHandle& directory, const std::string& relative_name,
                              const char* temp_prefix, const InputFile& source) {
-    return open_output(output, directory, relative_name, temp_prefix, source.permissions, &source, -1);
+    return open_output(output, directory, relative_name, temp_prefix, source.permissions, &source, source.size);
 }
 
 Status safe_output_write(SafeOutput& output, const void* data, size_t length) {

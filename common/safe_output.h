@@ -133,6 +133,7 @@ inline constexpr int64_t kSmallOutputBytes = int64_t{64} * 1024;
 // else owns (planted beside a private file, say) is replaced by a new copy,
 // owned by the runner and no more open than the source, as if none stood
 // there: otherwise whoever made it would be handed the source's bytes.
+// The source's size is the copy's `expected_size` (safe_output_open).
 Status safe_output_open_copy(SafeOutput& output, const DirectoryHandle& directory, const std::string& relative_name,
                              const char* temp_prefix, const InputFile& source);
 

@@ -382,6 +382,56 @@ TEST(ReplacedFile, ACopyCarriesItsSourcesAclAndTheOldCopyIsReadOnce) {
     EXPECT_EQ(attribute(scratch.path("_o_s.txt"), "system.posix_acl_access"), denying);
 }
 
+// A small copy made under its temporary name from the start (after a
+// replaced copy in its folder) ends as open as one made unnamed: one whose
+// source has an ACL keeps that ACL, whatever the umask would have given;
+// one whose source's group the runner may not take gives its own group no
+// more than others have.
+TEST(ReplacedFile, ASmallCopyNamedFromTheStartIsNoMoreOpenThanItsSource) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to give files other owners";
+    const ScratchDir scratch;
+    ASSERT_TRUE(make_dir(scratch.path("tree")));
+    for (const char* source : {"a.txt", "s.txt", "tree/a.txt", "tree/s.txt"}) {
+        ASSERT_TRUE(write_file(scratch.path(source), "new"));
+        ASSERT_EQ(chmod(scratch.path(source).c_str(), 0640), 0);
+    }
+    ASSERT_EQ(chown(scratch.path("s.txt").c_str(), 0, 50), 0);
+    const std::string denying = acl_bytes({{kUserObj, 6, kNoId}, {kUser, 4, 1234}, {kGroupObj, 0, kNoId},
+                                           {kMask, 4, kNoId}, {kOther, 0, kNoId}});
+    if (!set_attribute(scratch.path("s.txt"), "system.posix_acl_access", denying))
+        GTEST_SKIP() << "no ACLs on " << scratch.root;
+    DirectoryHandle top;
+    ASSERT_TRUE(open_directory(top, scratch.root));
+    const auto copy = [&](const char* source_name) {
+        InputFile source;
+        SafeOutput output;
+        return open_input_file(source, scratch.path(source_name)) &&
+               safe_output_open_copy(output, top, std::string("_o_") + source_name, "_o_", source) &&
+               safe_output_write(output, "x", 1) && safe_output_commit(output);
+    };
+    const mode_t before = umask(077);
+    const bool copied = copy("a.txt") && copy("a.txt") && copy("s.txt");
+    umask(before);
+    ASSERT_TRUE(copied);
+    EXPECT_EQ(owner_and_mode(scratch.path("_o_s.txt")), "0:50 0640");
+    EXPECT_EQ(attribute(scratch.path("_o_s.txt"), "system.posix_acl_access"), denying);
+
+    // The ordinary user's own tree, its s.txt in root's group: a second run,
+    // with that copy gone, makes it anew right after replacing a.txt's.
+    if (!others_can_reach(scratch.root)) GTEST_SKIP() << "an ordinary user cannot reach " << scratch.root;
+    std::string scrambler;
+    std::string unpacker;
+    ASSERT_TRUE(place_programs(scratch, scrambler, unpacker));
+    give_to_unprivileged_user(scratch.root);
+    const std::string tree = scratch.path("tree");
+    ASSERT_EQ(chown((tree + "/s.txt").c_str(), kUnprivilegedId, 0), 0);
+    for (int run = 0; run < 2; ++run) {
+        ASSERT_TRUE(::unlink((tree + "/_o_s.txt").c_str()) == 0 || run == 0);
+        EXPECT_EQ(run_program_unprivileged(scrambler, {tree}, "\n\n").exit_status, 0);
+        EXPECT_EQ(owner_and_mode(tree + "/_o_s.txt"), "65534:65534 0600") << run;
+    }
+}
+
 // On a grpid mount a folder gives new files its group, setgid bit or not:
 // copies and replaced files keep their source's or old file's group all
 // the same, since the group is read back from the file.
