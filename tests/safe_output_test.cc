@@ -40,10 +40,10 @@ TEST(SafeOutput, NothingStandsUnderTheFinalNameUntilCommit) {
     ASSERT_TRUE(write_safely(handle, "out", "new"));
     EXPECT_EQ(read_file(dir.path("out")), "new");
     EXPECT_EQ(list_names(dir.root), std::vector<std::string>{"out"});
-    // Where the folder takes unnamed files, a file replacing another is one
-    // too, right after a replacement as well: a named one would take the
-    // folder's default ACL, and whoever that lets in could open it before
-    // the ACL is taken off.
+    // Where the folder takes unnamed files, a file of untold size replacing
+    // another is one too, right after a replacement as well: a named one
+    // would take the folder's default ACL, and whoever that lets in could
+    // open it before the ACL is taken off.
     SafeOutput again;
     ASSERT_TRUE(safe_output_open(again, handle, "out", ".part"));
     EXPECT_EQ(list_names(dir.root).size() == 1, unnamed);
