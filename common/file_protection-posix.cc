@@ -131,8 +131,12 @@ Status limit_to_source(SafeOutputState& output, const InputFile& source) {
     // The ACL set the bits, its mask as the group's: asked again.
     if (acl_carried && !read_back(output)) return last_failure(Failure::creating);
     if (acl_carried) output.bits_withheld = false;
-    const bool group_kept = source.group < 0 || static_cast<int64_t>(output.made_group) == source.group ||
-                            fchown(output.fd, static_cast<uid_t>(-1), static_cast<gid_t>(source.group)) == 0;
+    bool group_kept = source.group < 0 || static_cast<int64_t>(output.made_group) == source.group;
+    if (!group_kept && fchown(output.fd, static_cast<uid_t>(-1), static_cast<gid_t>(source.group)) == 0) {
+        // What the file has now: an old copy it replaces asks for its own.
+        output.made_group = static_cast<unsigned>(source.group);
+        group_kept = true;
+    }
     const auto narrowed = [&](mode_t mode) {
         const mode_t within = (mode & ~mode_t{070}) | (mode & group_bits);
         return group_kept ? within : group_no_more_than_others(within);
