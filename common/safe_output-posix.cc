@@ -183,32 +183,51 @@ Status close_file(SafeOutputState& output) {
     return closed == 0 ? kSucceeded : last_failure(Failure::writing);
 }
 
-// Puts the file under its final name where nothing stands there: an
-// unnamed file is linked there, a named one (its withheld bits given first)
-// renamed there by a rename that replaces nothing. True when that settled
-// the commit, with its status in `status`; false when something stands
-// there, for the replacement to judge.
-bool place_where_nothing_stands(SafeOutputState& output, Status& status) {
-    if (!output.unnamed && output.bits_withheld) {
-        status = give_withheld_bits(output);
-        if (!status) return true;
-    }
-    const int placed =
-        output.unnamed ? link_unnamed(output.ways, output.fd, output.directory_fd, output.final_name)
-                       : rename_without_replacing(output.directory_fd, output.temp_name, output.final_name);
-    if (placed != 0) {
+// Links the unnamed file under its final name where nothing stands there:
+// true when that settled the commit, with its status in `status`; false
+// when something stands there, for the replacement to judge.
+bool link_in_place(SafeOutputState& output, Status& status) {
+    if (link_unnamed(output.ways, output.fd, output.directory_fd, output.final_name) != 0) {
         if (errno == EEXIST) return false;
         status = last_failure(Failure::naming);
         return true;
     }
     output.unnamed = false;
-    output.temp_name.clear();
-    disarm_pending();
     output.ways.last_replaced = false;
     status = close_file(output);
     // Nothing stood at the final name before, so taking it back away loses
     // nothing.
     if (!status) unlinkat(output.directory_fd, output.final_name.c_str(), 0);
+    return true;
+}
+
+// Closes the complete file, as close_file does, while a second handle to it
+// stays open as `fd` to carry what a file that comes at its name meanwhile
+// would have it carry.
+Status close_keeping_a_handle(SafeOutputState& output) {
+    const int kept = fcntl(output.fd, F_DUPFD_CLOEXEC, 0);
+    if (kept < 0) return last_failure(Failure::naming);
+    const Status closed = close_file(output);
+    output.fd = kept;
+    return closed;
+}
+
+// Renames the named file, closed and with its withheld bits given, to its
+// final name where nothing stands there, by a rename that replaces nothing:
+// as link_in_place says.
+bool rename_in_place(SafeOutputState& output, Status& status) {
+    status = output.bits_withheld ? give_withheld_bits(output) : kSucceeded;
+    if (status) status = close_keeping_a_handle(output);
+    if (!status) return true;
+    if (rename_without_replacing(output.directory_fd, output.temp_name, output.final_name) != 0) {
+        if (errno == EEXIST) return false;
+        status = last_failure(Failure::naming);
+        return true;
+    }
+    output.temp_name.clear();
+    disarm_pending();
+    output.ways.last_replaced = false;
+    close_quietly(output.fd);
     return true;
 }
 
@@ -251,12 +270,12 @@ Status replace_by_rename(SafeOutputState& output, Existing existing, const OldFi
 // gives the same result.
 Status commit_steps(SafeOutputState& output) {
     Status status;
-    if (output.unnamed && !output.ways.last_replaced && place_where_nothing_stands(output, status)) return status;
+    if (output.unnamed && !output.ways.last_replaced && link_in_place(output, status)) return status;
     OldFile old;
     Existing existing = open_existing(output.directory_fd, output.final_name, old);
     if (safe_output_replace_hook != nullptr) safe_output_replace_hook(output.final_name);
     if (existing == Existing::nothing) {
-        if (place_where_nothing_stands(output, status)) return status;
+        if (output.unnamed ? link_in_place(output, status) : rename_in_place(output, status)) return status;
         existing = open_existing(output.directory_fd, output.final_name, old);  // one came since the look
     }
     return replace_by_rename(output, existing, old);
