@@ -7,8 +7,8 @@
 // survives every failure. Three ways, one contract:
 //  - Linux with /proc: an unnamed file (O_TMPFILE) in the target directory,
 //    linked under its final name when complete; a crash leaves nothing. A
-//    small file expected to replace one is written the second way instead
-//    (see safe_output_open).
+//    small file written right after one in its folder replaced another is
+//    written the second way instead (see safe_output_open).
 //  - other POSIX systems, and Linux file systems without unnamed files: a
 //    temporary created exclusively beside the final name and renamed over
 //    it; a signal that ends the program removes it first (see
@@ -112,9 +112,10 @@ struct SafeOutput {
 // umask takes away, where the platform has both); a file it replaces keeps
 // its own. `expected_size`, where the caller knows it, is the number of
 // bytes it will write: on POSIX a file of at most kSmallOutputBytes, in a
-// folder whose last file replaced one, is made under its temporary name
-// from the start (sparing the unnamed file's linking under one), with
-// nothing for its group or others until commit gives it its bits.
+// folder the runner owns whose last file replaced one, is made under its
+// temporary name from the start (sparing the unnamed file's linking under
+// one), with nothing for its group or others until commit gives it its
+// bits, whether it replaces a file itself or not.
 Status safe_output_open(SafeOutput& output, const DirectoryHandle& directory, const std::string& relative_name,
                         const char* temp_prefix, unsigned permissions = 0666, int64_t expected_size = -1);
 
