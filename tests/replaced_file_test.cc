@@ -540,6 +540,17 @@ TEST(ReplacedFile, ASmallReplacementIsNamedButOpenToNoOneElseUntilDone) {
     EXPECT_EQ(pending.empty(), unnamed);
     EXPECT_EQ(mode_of(scratch.path("a")), 0640u);
     EXPECT_EQ(list_names(scratch.root), (std::vector<std::string>{"a", "b"}));
+
+    // As the unpacker meets it, run again over its output with one file gone.
+    const ScratchDir game;
+    ASSERT_TRUE(write_file(game.path("g.pak"), make_pak({{"a", "1"}, {"b", "2"}})));
+    for (int run = 0; run < 2; ++run) {
+        ASSERT_TRUE(run == 0 || (chmod(game.path("g/a").c_str(), 0640) == 0 && ::unlink(game.path("g/b").c_str()) == 0));
+        EXPECT_EQ(run_unpacker_program(game.path("g.pak")).exit_status, 0);
+    }
+    EXPECT_EQ(mode_of(game.path("g/a")), 0640u);
+    EXPECT_EQ(mode_of(game.path("g/b")), fresh);
+    EXPECT_EQ(read_file(game.path("g/b")), "2");
 }
 
 // FAT through FUSE keeps no permission bits (every file 0700, chmod ENOSYS)
