@@ -48,10 +48,9 @@ bool read_back(SafeOutputState& output) {
 bool runner_owns_folder(SafeOutputState& output) {
     NewFileShape& shape = output.ways.shape;
     if (!shape.owner_known) {
-        static const uid_t runner = geteuid();
         struct stat folder;
         shape.owner_known = true;
-        shape.runner_owns = fstat(output.directory_fd, &folder) == 0 && folder.st_uid == runner;
+        shape.runner_owns = fstat(output.directory_fd, &folder) == 0 && folder.st_uid == runner_id();
     }
     return shape.runner_owns;
 }
@@ -79,9 +78,8 @@ bool learn_new_file(SafeOutputState& output) {
 // root keeps both, a member of the old group keeps the group. Whether the
 // group is the old file's now.
 bool take_owner(SafeOutputState& output, const struct stat& old) {
-    static const uid_t runner = geteuid();
     const bool group_kept = output.made_group == old.st_gid;
-    if (runner == old.st_uid && group_kept) return true;
+    if (runner_id() == old.st_uid && group_kept) return true;
     if (fchown(output.fd, old.st_uid, old.st_gid) == 0) return true;
     return group_kept || fchown(output.fd, static_cast<uid_t>(-1), old.st_gid) == 0;
 }
@@ -129,8 +127,10 @@ Status limit_to_source(SafeOutputState& output, const InputFile& source) {
     mode_t group_bits = 070;
     if (!carry_source_acl(source.fd, output.fd, acl_carried, group_bits)) return last_failure(Failure::creating);
     // The ACL set the bits, its mask as the group's: asked again.
-    if (acl_carried && !read_back(output)) return last_failure(Failure::creating);
-    if (acl_carried) output.bits_withheld = false;
+    if (acl_carried) {
+        if (!read_back(output)) return last_failure(Failure::creating);
+        output.bits_withheld = false;
+    }
     bool group_kept = source.group < 0 || static_cast<int64_t>(output.made_group) == source.group;
     if (!group_kept && fchown(output.fd, static_cast<uid_t>(-1), static_cast<gid_t>(source.group)) == 0) {
         // What the file has now: an old copy it replaces asks for its own.

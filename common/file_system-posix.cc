@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <string_view>
 
 #include "common/directory.h"
@@ -91,9 +90,7 @@ Status open_regular_file(InputFile& file, int directory_fd, const char* name, bo
         if (error == 0 && !S_ISREG(found.st_mode)) error = EINVAL;
         int fd = -1;
         if (error == 0) {
-            char through[32];
-            std::snprintf(through, sizeof through, "/proc/self/fd/%d", place);
-            fd = open(through, kReadFlags);
+            fd = open(descriptor_path(place).text, kReadFlags);
             if (fd < 0) error = errno;
         }
         close(place);

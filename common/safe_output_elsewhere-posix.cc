@@ -11,6 +11,7 @@
 
 #include "common/file_protection-posix.h"
 #include "common/safe_output_state-posix.h"
+#include "common/system_call.h"
 #include "common/test_hooks.h"
 
 void safe_output_use_named_temporaries(bool) {}
@@ -22,7 +23,7 @@ int link_unnamed(FolderWays&, int, int, const std::string&) {
     return -1;
 }
 
-int rename_without_replacing(int directory_fd, const std::string& from, const std::string& to) {
+int rename_without_replacing(FolderWays&, int directory_fd, const std::string& from, const std::string& to) {
     return renameat(directory_fd, from.c_str(), directory_fd, to.c_str());
 }
 
@@ -48,7 +49,7 @@ bool carry_source_acl(int, int, bool& carried, mode_t&) {
 // The permission bits alone, as the owner, a group member or anyone else
 // finds them; root may write any file.
 bool may_write_through(int, const struct stat& info) {
-    const uid_t runner = geteuid();
+    const uid_t runner = runner_id();
     if (runner == 0) return true;
     if (info.st_uid == runner) return (info.st_mode & S_IWUSR) != 0;
     gid_t groups[256];

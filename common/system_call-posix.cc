@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
 #include "common/system_call.h"
 
@@ -11,4 +12,15 @@ Status last_failure(Failure what) { return failed(what, errno); }
 void close_quietly(SystemHandle& handle) {
     if (handle >= 0) close(handle);
     handle = -1;
+}
+
+DescriptorPath descriptor_path(int fd) {
+    DescriptorPath path;
+    std::snprintf(path.text, sizeof path.text, "/proc/self/fd/%d", fd);
+    return path;
+}
+
+unsigned runner_id() {
+    static const uid_t runner = geteuid();
+    return static_cast<unsigned>(runner);
 }
