@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "common/file_protection-posix.h"
+#include "common/system_call.h"
 
 namespace {
 
@@ -117,28 +118,29 @@ bool drop_inherited_acl(int fd, bool& dropped) {
     return fremovexattr(fd, kAccessAcl) == 0 || errno == ENODATA;
 }
 
+// Asked of every source copied, which almost never has one: nothing is
+// allocated until one is there.
 bool carry_source_acl(int source_fd, int fd, bool& carried, mode_t& group_bits) {
     carried = false;
-    std::vector<CarriedAttribute> acl;
-    if (!add_attribute(source_fd, kAccessAcl, acl)) return false;
+    std::vector<char> acl;
+    if (!read_sized(acl, [&](char* buffer, size_t size) { return fgetxattr(source_fd, kAccessAcl, buffer, size); }))
+        return keeps_none(errno);
     if (acl.empty()) return true;
-    if (set_carried_attribute(fd, acl.front())) {
+    if (fsetxattr(fd, kAccessAcl, acl.data(), acl.size(), 0) == 0) {
         carried = true;
         return true;
     }
     if (!keeps_none(errno)) return false;
-    group_bits = group_bits_of(acl.front().value);
+    group_bits = group_bits_of(acl);
     return true;
 }
 
 bool may_write_through(int fd, const struct stat& info) {
     // The look already answers for the user's own file that its owner may
     // write; only otherwise is the system asked, which knows ACLs and root.
-    static const uid_t runner = geteuid();
-    if (info.st_uid == runner && (info.st_mode & S_IWUSR) != 0) return true;
+    if (info.st_uid == runner_id() && (info.st_mode & S_IWUSR) != 0) return true;
     if (faccessat(fd, "", W_OK, AT_EACCESS | AT_EMPTY_PATH) == 0) return true;
     if (errno != EINVAL) return false;
     // A kernel before 5.8 asks by a path, which /proc makes the handle's.
-    const std::string own = "/proc/self/fd/" + std::to_string(fd);
-    return faccessat(AT_FDCWD, own.c_str(), W_OK, AT_EACCESS) == 0;
+    return faccessat(AT_FDCWD, descriptor_path(fd).text, W_OK, AT_EACCESS) == 0;
 }

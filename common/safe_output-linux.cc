@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "common/safe_output_state-posix.h"
+#include "common/system_call.h"
 #include "common/test_hooks.h"
 
 namespace {
@@ -47,9 +48,7 @@ int link_unnamed(FolderWays& ways, int fd, int directory_fd, const std::string& 
         if (linkat(fd, "", directory_fd, name.c_str(), AT_EMPTY_PATH) == 0) return 0;
         if (errno == EEXIST) return -1;
     }
-    char own_path[64];
-    std::snprintf(own_path, sizeof own_path, "/proc/self/fd/%d", fd);
-    const int linked = linkat(AT_FDCWD, own_path, directory_fd, name.c_str(), AT_SYMLINK_FOLLOW);
+    const int linked = linkat(AT_FDCWD, descriptor_path(fd).text, directory_fd, name.c_str(), AT_SYMLINK_FOLLOW);
     // Only when /proc did what the direct way could not was the refusal a
     // matter of permission rather than of this name or directory.
     if (linked == 0) ways.link_through_proc = true;
@@ -58,10 +57,13 @@ int link_unnamed(FolderWays& ways, int fd, int directory_fd, const std::string& 
 
 // A file system that cannot promise it (NFS among them) answers EINVAL,
 // and an older kernel ENOSYS: the rename there is an ordinary one, as on
-// other systems.
-int rename_without_replacing(int directory_fd, const std::string& from, const std::string& to) {
-    if (renameat2(directory_fd, from.c_str(), directory_fd, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-    if (errno != EINVAL && errno != ENOSYS) return -1;
+// other systems, and is taken straight away from then on.
+int rename_without_replacing(FolderWays& ways, int directory_fd, const std::string& from, const std::string& to) {
+    if (!ways.replaces_on_rename) {
+        if (renameat2(directory_fd, from.c_str(), directory_fd, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+        if (errno != EINVAL && errno != ENOSYS) return -1;
+        ways.replaces_on_rename = true;
+    }
     return renameat(directory_fd, from.c_str(), directory_fd, to.c_str());
 }
 

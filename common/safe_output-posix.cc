@@ -212,6 +212,14 @@ Status close_keeping_a_handle(SafeOutputState& output) {
     return closed;
 }
 
+// What a refused rename says: a directory at the final name, or a folder
+// that lets the user add files but not remove another user's (sticky), is
+// not the disk's fault.
+Status rename_failure() {
+    const bool blocked = errno == EISDIR || errno == EBUSY || errno == EPERM || errno == EACCES;
+    return last_failure(blocked ? Failure::cannot_replace : Failure::naming);
+}
+
 // Renames the named file, closed and with its withheld bits given, to its
 // final name where nothing stands there, by a rename that replaces nothing:
 // as link_in_place says.
@@ -219,9 +227,9 @@ bool rename_in_place(SafeOutputState& output, Status& status) {
     status = output.bits_withheld ? give_withheld_bits(output) : kSucceeded;
     if (status) status = close_keeping_a_handle(output);
     if (!status) return true;
-    if (rename_without_replacing(output.directory_fd, output.temp_name, output.final_name) != 0) {
+    if (rename_without_replacing(output.ways, output.directory_fd, output.temp_name, output.final_name) != 0) {
         if (errno == EEXIST) return false;
-        status = last_failure(Failure::naming);
+        status = rename_failure();
         return true;
     }
     output.temp_name.clear();
@@ -243,10 +251,8 @@ Status take_over(SafeOutputState& output, Existing existing, const OldFile& old)
     return output.bits_withheld ? give_withheld_bits(output) : kSucceeded;
 }
 
-// Puts the file, named temporarily, over whatever stands at its final name.
-// A directory that appeared there since it was judged refuses, and so does
-// a folder that lets the user add files but not remove another user's
-// (sticky): neither is the disk's fault.
+// Puts the file, named temporarily, over whatever stands at its final name;
+// a directory that appeared there since it was judged refuses.
 Status replace_by_rename(SafeOutputState& output, Existing existing, const OldFile& old) {
     output.ways.last_replaced = existing != Existing::nothing;
     Status status = take_over(output, existing, old);
@@ -255,10 +261,8 @@ Status replace_by_rename(SafeOutputState& output, Existing existing, const OldFi
     // temporary name: only the close stands between.
     if (status) status = close_file(output);
     if (!status) return status;
-    if (renameat(output.directory_fd, output.temp_name.c_str(), output.directory_fd, output.final_name.c_str()) != 0) {
-        const bool blocked = errno == EISDIR || errno == EBUSY || errno == EPERM || errno == EACCES;
-        return last_failure(blocked ? Failure::cannot_replace : Failure::naming);
-    }
+    if (renameat(output.directory_fd, output.temp_name.c_str(), output.directory_fd, output.final_name.c_str()) != 0)
+        return rename_failure();
     output.temp_name.clear();
     disarm_pending();
     return kSucceeded;
@@ -335,7 +339,6 @@ Status safe_output_commit(SafeOutput& output) {
     }
     const Status status = commit_steps(state);
     keep_folder_ways(state.ways);
-    state.unnamed = false;
     safe_output_discard(output);
     return status;
 }

@@ -38,6 +38,7 @@ struct FolderWays {
     int directory_fd = -1;
     bool unnamed_refused = false;    // its file system makes no unnamed files
     bool link_through_proc = false;  // a descriptor is named only through /proc
+    bool replaces_on_rename = false; // its file system has no rename that never replaces
     bool last_replaced = false;      // the last file committed there replaced one
     NewFileShape shape;
 };
@@ -78,8 +79,9 @@ int link_unnamed(FolderWays& ways, int fd, int directory_fd, const std::string& 
 
 // Renames `from` to `to` within `directory_fd`, failing with EEXIST where
 // something stands at `to`, where the system and file system can promise
-// that (Linux's RENAME_NOREPLACE); elsewhere an ordinary rename.
-int rename_without_replacing(int directory_fd, const std::string& from, const std::string& to);
+// that (Linux's RENAME_NOREPLACE; a file system that cannot is noted in
+// `ways`); elsewhere an ordinary rename.
+int rename_without_replacing(FolderWays& ways, int directory_fd, const std::string& from, const std::string& to);
 
 // Copies what the kernel copies itself of `length` bytes of `source_fd` at
 // `offset` to the end of `fd`, moving both on by what it copied; whatever is

@@ -1,5 +1,7 @@
 #include "unpacker/entry_name.h"
 
+#include <algorithm>
+
 #include "common/device_name.h"
 #include "common/code_page.h"
 #include "common/name_rules.h"
@@ -24,18 +26,23 @@ bool is_unsafe_component(std::string_view component) {
 // folder they stand in. So are the empty ones they leave at the start
 // (".//a" is "a", not the absolute "/a"). A last "." stays, and with it the
 // refusal of a name that names no file.
+// Kept components move forward in place: no copy of every entry's name.
 void drop_current_folder_components(std::string& path) {
-    std::string kept;
+    size_t kept = 0;
     size_t start = 0;
     while (start < path.size()) {
         size_t end = start;
         while (end < path.size() && !is_name_separator(path[end])) ++end;
-        const bool current_folder = path.compare(start, end - start, ".") == 0 || (end == start && kept.empty());
-        if (end == path.size() || !current_folder)
-            kept.append(path, start, end + 1 - start);
+        const bool current_folder = path.compare(start, end - start, ".") == 0 || (end == start && kept == 0);
+        if (end == path.size() || !current_folder) {
+            const size_t length = std::min(end + 1, path.size()) - start;
+            const auto from = path.begin() + static_cast<std::ptrdiff_t>(start);
+            std::copy(from, from + static_cast<std::ptrdiff_t>(length), path.begin() + static_cast<std::ptrdiff_t>(kept));
+            kept += length;
+        }
         start = end + 1;
     }
-    path = std::move(kept);
+    path.resize(kept);
 }
 
 }  // namespace
